@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the unit tests, the tests with a real display and a
+# real sound server (they start their own Xvfb and PulseAudio), the unit tests again under
+# AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, and
+# a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+
+echo "== build"
+bash scripts/build.sh build
+echo "== tests"
+(cd build && ctest --output-on-failure -j"$jobs" -LE live)
+(cd build && ctest --output-on-failure -L live)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRUM_SANITIZE=address,undefined -DKESTRUM_BENCH=OFF
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" -LE live)
+
+echo "== ThreadSanitizer (engine and decode worker)"
+bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=thread -DKESTRUM_BENCH=OFF
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" -L engine)
+
+echo "== fuzz targets (short runs)"
+CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_FUZZ=ON -DKESTRUM_TESTS=OFF -DKESTRUM_BENCH=OFF
+for f in build-fuzz/tests/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  corpus="tests/fuzz/corpus/$(basename "$f")"
+  mkdir -p "build-fuzz/corpus-$(basename "$f")"
+  echo "-- $(basename "$f")"
+  "$f" -max_total_time="${KESTRUM_FUZZ_SECONDS:-30}" -rss_limit_mb=4096 "build-fuzz/corpus-$(basename "$f")" $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -3
+done

@@ -1,0 +1,14 @@
+// The clip decoder: cuts one normalised, faded 48 kHz mono clip out of a station's recording.
+//
+// Any thread may call decodeStation, several at once: the MP3 decoder state and the sample
+// buffer are per thread, created on a thread's first call. It reads files and allocates,
+// so it never runs inside the audio callback except at the start of a run.
+#pragma once
+
+#include <vector>
+
+#include "catalog/station.h"
+
+// Clip of 4800..1440000 samples into out (true), or false with out untouched.
+// pos: seconds into the recording (reduced modulo dur). Writes decode log lines.
+bool decodeStation(const Station& station, double pos, std::vector<float>& out);

@@ -1,0 +1,97 @@
+#include "platform/paths.h"
+
+#include <climits>
+#include <unistd.h>
+
+std::wstring utf8ToWide(std::string_view s) {
+    std::wstring out;
+    out.reserve(s.size());
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            out.push_back(wchar_t(c));
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0, min = 0;
+        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
+        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
+        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
+        else { out.push_back(L'\xFFFD'); ++i; continue; }
+        // Take continuation bytes while they are valid; a broken sequence yields one U+FFFD
+        // for the bytes consumed so far and resumes at the offending byte.
+        size_t j = 1;
+        bool ok = true;
+        for (; j < size_t(len); ++j) {
+            if (i + j >= n) { ok = false; break; }
+            unsigned char cc = static_cast<unsigned char>(s[i + j]);
+            if ((cc & 0xC0) != 0x80) { ok = false; break; }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back(L'\xFFFD');
+            i += ok ? size_t(len) : j;
+            continue;
+        }
+        out.push_back(wchar_t(cp));
+        i += size_t(len);
+    }
+    return out;
+}
+
+std::string wideToUtf8(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t w : text) {
+        char32_t cp = char32_t(w);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+        } else if (cp < 0x800) {
+            out.push_back(char(0xC0 | (cp >> 6)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(char(0xE0 | (cp >> 12)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (cp >> 18)));
+            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+size_t utf16Length(std::wstring_view text) {
+    size_t n = 0;
+    for (wchar_t w : text) n += (char32_t(w) > 0xFFFF) ? 2 : 1;
+    return n;
+}
+
+std::wstring programPath() {
+    std::string buf(PATH_MAX, '\0');
+    for (;;) {
+        ssize_t got = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (got < 0) return {};
+        if (size_t(got) < buf.size()) {
+            buf.resize(size_t(got));
+            return utf8ToWide(buf);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+FILE* openFile(const std::wstring& path, const char* mode) {
+    return std::fopen(wideToUtf8(path).c_str(), mode);
+}
+
+std::vector<std::wstring> processArgs(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(utf8ToWide(argv[i]));
+    return args;
+}

@@ -1,0 +1,25 @@
+// Paths, files and arguments. Wide strings (std::wstring) carry paths, names and arguments
+// inside the program; they go to the OS as UTF-8. Thread-safe; these functions allocate.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// UTF-8 to wide text. Malformed sequences become U+FFFD each; never fails.
+std::wstring utf8ToWide(std::string_view bytes);
+// Wide text to UTF-8. Code points that cannot be encoded (surrogates, > U+10FFFF) become U+FFFD.
+std::string wideToUtf8(std::wstring_view text);
+
+// Number of UTF-16 code units the text would take (a code point above U+FFFF counts 2).
+size_t utf16Length(std::wstring_view text);
+
+// The running program's full path from /proc/self/exe; empty when it cannot be read.
+std::wstring programPath();
+
+// fopen by wide path (UTF-8 to the OS). Null on failure, errno set.
+FILE* openFile(const std::wstring& path, const char* mode);
+
+// The command line as wide strings, argument 0 the program.
+std::vector<std::wstring> processArgs(int argc, char** argv);
