@@ -20,6 +20,20 @@ long leadingInteger(const std::wstring& s) {
     return std::wcstol(s.c_str(), nullptr, 10);
 }
 
+// One line on a terminal's stderr while --render runs, rewritten in place and erased at the end.
+struct ProgressLine {
+    int lastPercent = -1;
+};
+
+void showProgress(int64_t done, int64_t total, void* ctx) {
+    auto* line = static_cast<ProgressLine*>(ctx);
+    const int percent = int(done * 100 / total);
+    if (percent == line->lastPercent) return;
+    line->lastPercent = percent;
+    std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / 48000.0,
+                 double(total) / 48000.0);
+}
+
 int renderCommand(const std::vector<std::wstring>& args) {
     loadStations();
     RenderArgs ra = parseRenderArgs(args);
@@ -30,7 +44,11 @@ int renderCommand(const std::vector<std::wstring>& args) {
     // The render starts with the effects already at their switched amounts: no ramp.
     engine.echoMix = ra.echo ? 1.0f : 0.0f;
     engine.verbMix = ra.verb ? 1.0f : 0.0f;
-    return renderWav(ra.path, ra.seconds, engine) ? 0 : 2;
+    ProgressLine line;
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const bool ok = renderWav(ra.path, ra.seconds, engine, terminal ? showProgress : nullptr, &line);
+    if (terminal) std::fputs("\r\033[K", stderr);
+    return ok ? 0 : 2;
 }
 
 }  // namespace

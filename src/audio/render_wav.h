@@ -1,17 +1,32 @@
 // Offline render: a fixed number of seconds of the scanner into a 16-bit mono 48 kHz WAV
 // file, as fast as the engine runs, on the calling thread, with a private engine that takes
 // its parameters from a source engine. With KESTRUM_TRACE defined, a CSV trace of the sweep
-// is written beside it (the WAV path + ".csv").
+// is written beside it (the WAV path + ".csv"), one line per block of 1024 samples.
+//
+// The file appears at its path only when the render has been written completely: it is
+// written to a temporary file in the same folder and renamed over the path at the end, so a
+// failed render (a full disk, a quota, a vanished folder) leaves whatever the path held
+// before. A path that names something other than a regular file (a device such as /dev/full,
+// a FIFO) is written in place. The loop reuses two block buffers; clip decoding aside, it
+// allocates nothing per block.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class Engine;
 
+// Called after every block with the samples rendered so far and the total.
+using RenderProgress = void (*)(int64_t done, int64_t total, void* ctx);
+
 // True when the whole file was written and is in place at path; false when it could not be
-// created or written (then the path holds whatever it held before).
-bool renderWav(const std::wstring& path, int seconds, const Engine& source);
+// created or written. seconds: 1..600 (callers clamp).
+bool renderWav(const std::wstring& path, int seconds, const Engine& source,
+               RenderProgress progress = nullptr, void* progressCtx = nullptr);
 
 // One engine sample to 16 bits: above 1.0 gives 32767, otherwise max(-1, s) * 32767 rounded
-// to nearest, ties to even.
-short sampleToPcm16(float s);
+// to nearest, ties to even; so the extremes are +32767 and -32767, never -32768.
+int16_t sampleToPcm16(float s);
+
+// The 44-byte header of a mono 16-bit 48 kHz file holding dataBytes of samples.
+void wavHeader(unsigned char out[44], uint32_t dataBytes);

@@ -1,0 +1,201 @@
+#include "audio/render_wav.h"
+
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/engine.h"
+#include "engine/rng.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+static_assert(std::endian::native == std::endian::little, "the WAV writer stores native little-endian");
+
+namespace {
+
+constexpr int kBlock = 1024;          // samples per render call and per trace line
+constexpr int kRate = 48000;
+constexpr size_t kTraceNameMax = 520;  // bytes of the trace file name, terminator included
+
+void put16(unsigned char* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void put32(unsigned char* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// A file written under a temporary name beside its final path and moved into place by
+// commit(); destroying it uncommitted removes the temporary file. Paths that are not
+// regular files (devices, FIFOs) are written directly.
+class StagedFile {
+public:
+    // False when neither the temporary file nor the direct target can be opened.
+    bool open(const std::string& finalPath) {
+        final_ = finalPath;
+        struct stat st{};
+        std::string target = finalPath;
+        if (lstat(finalPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            // Replace the file a link points to, not the link.
+            char* real = realpath(finalPath.c_str(), nullptr);
+            if (real) {
+                target = real;
+                std::free(real);
+            }
+        }
+        if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            if (S_ISDIR(st.st_mode)) return false;
+            direct_ = true;
+            file_.reset(std::fopen(target.c_str(), "wb"));
+            return bool(file_);
+        }
+        final_ = target;
+        size_t slash = target.find_last_of('/');
+        std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
+        if (slash == 0) dir = "/";
+        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        uint64_t seed = timeSeed();
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char tag[24];
+            std::snprintf(tag, sizeof tag, "%012llx", (unsigned long long)(xorshift64(seed) >> 16));
+            std::string tmp = dir + "/." + base + "." + tag + ".part";
+            int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;
+                return false;
+            }
+            file_.reset(fdopen(fd, "wb"));
+            if (!file_) {
+                ::close(fd);
+                ::unlink(tmp.c_str());
+                return false;
+            }
+            temp_ = tmp;
+            return true;
+        }
+        return false;
+    }
+
+    FILE* get() const { return file_.get(); }
+
+    // Flushes, closes and moves the file into place. False on any write or close error.
+    bool commit() {
+        if (!file_) return false;
+        bool ok = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+        if (!direct_ && ok) ok = fsyncIfRegular(fileno(file_.get()));
+        ok = (std::fclose(file_.release()) == 0) && ok;
+        if (direct_) return ok;
+        if (ok) ok = std::rename(temp_.c_str(), final_.c_str()) == 0;
+        if (!ok) ::unlink(temp_.c_str());
+        temp_.clear();
+        return ok;
+    }
+
+    ~StagedFile() {
+        file_.reset();
+        if (!temp_.empty()) ::unlink(temp_.c_str());
+    }
+
+private:
+    // The data must be on the disk before the rename makes it visible under the final name.
+    static bool fsyncIfRegular(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
+
+    std::string final_, temp_;
+    File file_;
+    bool direct_ = false;
+};
+
+}  // namespace
+
+int16_t sampleToPcm16(float s) {
+    if (s > 1.0f) return 32767;
+    float c = s < -1.0f ? -1.0f : s;
+    if (std::isnan(c)) c = -1.0f;
+    return int16_t(std::lrintf(c * 32767.0f));
+}
+
+void wavHeader(unsigned char h[44], uint32_t dataBytes) {
+    std::memcpy(h + 0, "RIFF", 4);
+    put32(h + 4, 36 + dataBytes);
+    std::memcpy(h + 8, "WAVE", 4);
+    std::memcpy(h + 12, "fmt ", 4);
+    put32(h + 16, 16);
+    put16(h + 20, 1);          // PCM
+    put16(h + 22, 1);          // mono
+    put32(h + 24, kRate);      // samples per second
+    put32(h + 28, kRate * 2);  // bytes per second
+    put16(h + 32, 2);          // bytes per frame
+    put16(h + 34, 16);         // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, dataBytes);
+}
+
+bool renderWav(const std::wstring& path, int seconds, const Engine& source,
+               RenderProgress progress, void* progressCtx) {
+    auto engine = std::make_unique<Engine>();
+    Engine& e = *engine;
+    e.syncDecode = true;
+    e.noise.store(source.noise.load());
+    e.sweepMs.store(source.sweepMs.load());
+    e.volume.store(source.volume.load());
+    e.echoOn.store(source.echoOn.load());
+    e.verbOn.store(source.verbOn.load());
+    e.echoMix = source.echoMix;
+    e.verbMix = source.verbMix;
+    e.running.store(1);
+
+    const std::string wavPath = wideToUtf8(path);
+    StagedFile wav;
+    if (!wav.open(wavPath)) return false;
+
+    const int64_t total = int64_t(seconds) * kRate;
+    const uint32_t dataBytes = uint32_t(total * 2);
+    unsigned char header[44];
+    wavHeader(header, dataBytes);
+    bool ok = std::fwrite(header, 1, sizeof header, wav.get()) == sizeof header;
+
+    // The trace never stops the render: any trouble with it just leaves it out.
+    StagedFile trace;
+    bool tracing = false;
+    if (std::getenv("KESTRUM_TRACE") && wavPath.size() + 4 + 1 <= kTraceNameMax) {
+        tracing = trace.open(wavPath + ".csv");
+        if (tracing) std::fputs("t,phase,freq,cur,chan,pos,n,ph\n", trace.get());
+    }
+
+    float block[kBlock];
+    int16_t pcm[kBlock];
+    for (int64_t done = 0; done < total && ok;) {
+        const int n = int(total - done < kBlock ? total - done : kBlock);
+        e.render(block, n);
+        for (int i = 0; i < n; ++i) pcm[i] = sampleToPcm16(block[i]);
+        ok = std::fwrite(pcm, sizeof(int16_t), size_t(n), wav.get()) == size_t(n);
+        if (tracing) {
+            const int cur = e.cur;
+            const double ph = (cur >= 0 && size_t(cur) < e.clipPhase.size()) ? e.clipPhase[size_t(cur)] : -1.0;
+            std::fprintf(trace.get(), "%.3f,%d,%.2f,%d,%d,%d,%d,%.2f\n", double(done) / kRate, e.phase,
+                         double(e.dialFreq.load(std::memory_order_relaxed)), cur, e.chan, e.chanPos, e.chanLen, ph);
+        }
+        done += n;
+        if (progress) progress(done, total, progressCtx);
+    }
+    if (!ok || !wav.commit()) return false;  // the trace's temporary file goes with it
+    if (tracing) trace.commit();
+    return true;
+}

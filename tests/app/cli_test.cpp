@@ -1,0 +1,207 @@
+// The command line through the real program: mode choice, --render's positional arguments
+// and their reading rules, exit codes, and what a render leaves on disk.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "run_program.h"
+
+namespace {
+
+std::vector<int16_t> wavSamples(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> s;
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+        s.push_back(int16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+    return s;
+}
+
+// Normalised autocorrelation of the samples from `from` on, at a lag.
+double autocorr(const std::vector<int16_t>& s, size_t from, size_t lag) {
+    double num = 0, den = 0;
+    for (size_t i = from; i + lag < s.size(); ++i) {
+        num += double(s[i]) * s[i + lag];
+        den += double(s[i]) * s[i];
+    }
+    return den > 0 ? num / den : 0;
+}
+
+// How far the autocorrelation at `lag` stands above its neighbourhood: a delay line of
+// exactly that many samples shows as a sharp peak, programme material does not.
+double peakAt(const std::vector<int16_t>& s, size_t lag) {
+    const size_t from = 14400;  // skip the start of the run
+    double side = 0;
+    for (int d : {-60, -40, 40, 60}) side += autocorr(s, from, size_t(int(lag) + d));
+    return autocorr(s, from, lag) - side / 4;
+}
+
+// The dwell lengths the trace shows, all equal for a render with one sweep setting.
+std::optional<int> traceDwell(const std::string& csv) {
+    auto lines = readLines(csv);
+    if (lines.size() < 2) return std::nullopt;
+    std::optional<int> n;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        int fields = 0;
+        size_t start = 0;
+        std::string col;
+        for (size_t k = 0; k <= lines[i].size(); ++k) {
+            if (k == lines[i].size() || lines[i][k] == ',') {
+                if (fields == 6) col = lines[i].substr(start, k - start);
+                ++fields;
+                start = k + 1;
+            }
+        }
+        int v = std::stoi(col);
+        if (n && *n != v) return std::nullopt;
+        n = v;
+    }
+    return n;
+}
+
+struct RenderCase {
+    const char* what;
+    std::vector<std::string> args;  // after "--render <path>"
+    long seconds;
+    bool echo;
+    bool verb;
+    int dwell;  // samples per dwell
+};
+
+class RenderArguments : public ::testing::TestWithParam<RenderCase> {};
+
+TEST_P(RenderArguments, ReadByPositionAndRule) {
+    const RenderCase& c = GetParam();
+    TempDir dir;
+    std::vector<std::string> args = {"--render", dir.file("out.wav")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ProgramRun run = runProgram(args, dir.path(), {"KESTRUM_TRACE=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(run.stderrText, "");  // stderr is not a terminal: no progress line
+    EXPECT_EQ(fileSize(dir.file("out.wav")), 44 + c.seconds * 96000);
+    EXPECT_EQ(traceDwell(dir.file("out.wav.csv")), c.dwell);
+    if (c.seconds >= 3) {
+        auto s = wavSamples(dir.file("out.wav"));
+        const double echoPeak = peakAt(s, 12000);
+        const double verbPeak = peakAt(s, 1429);
+        if (c.echo) EXPECT_GT(echoPeak, 0.08) << "echo expected on";
+        else EXPECT_LT(echoPeak, 0.03) << "echo expected off";
+        if (c.verb) EXPECT_GT(verbPeak, 0.015) << "reverb expected on";
+        else EXPECT_LT(verbPeak, 0.008) << "reverb expected off";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RenderArguments,
+    ::testing::Values(
+        RenderCase{"length0", {"0"}, 1, true, false, 9600},
+        RenderCase{"lengthMinus5", {"-5"}, 1, true, false, 9600},
+        RenderCase{"lengthWord", {"abc"}, 1, true, false, 9600},
+        RenderCase{"lengthLeadingDigits", {"12abc"}, 12, true, false, 9600},
+        RenderCase{"lengthBlanksAndSign", {"  +3"}, 3, true, false, 9600},
+        RenderCase{"length601", {"601"}, 600, true, false, 9600},
+        RenderCase{"length99999", {"99999"}, 600, true, false, 9600},
+        RenderCase{"noecho", {"4", "noecho"}, 4, false, false, 9600},
+        RenderCase{"NOECHO", {"4", "NOECHO"}, 4, true, false, 9600},
+        RenderCase{"echoWord", {"4", "echo"}, 4, true, false, 9600},
+        RenderCase{"verb", {"4", "noecho", "verb"}, 4, false, true, 9600},
+        RenderCase{"reverbWord", {"4", "noecho", "reverb"}, 4, false, false, 9600},
+        RenderCase{"sweep9", {"1", "echo", "x", "9"}, 1, true, false, 9600},
+        RenderCase{"sweep10", {"1", "echo", "x", "10"}, 1, true, false, 2880},
+        RenderCase{"sweep300", {"1", "echo", "x", "300"}, 1, true, false, 14400},
+        RenderCase{"sweep2000", {"1", "echo", "x", "2000"}, 1, true, false, 96000},
+        RenderCase{"sweep2001", {"1", "echo", "x", "2001"}, 1, true, false, 9600},
+        // Positional: "300" in the echo word's place is a word, not a sweep period.
+        RenderCase{"positional", {"1", "300"}, 1, true, false, 9600},
+        RenderCase{"positionalVerb", {"1", "verb"}, 1, true, false, 9600}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(RenderCommand, DefaultsWriteThirtySecondsInTheCurrentFolder) {
+    TempDir dir;
+    ProgramRun run = runProgram({"--render"}, dir.path(), {}, {"KESTRUM_TRACE"});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(fileSize(dir.file("kestrum_render.wav")), 44 + 30 * 96000);
+    EXPECT_EQ(fileSize(dir.file("kestrum_render.wav.csv")), -1);  // no trace without the switch
+    ProgramRun onlyPath = runProgram({"--render", "take1.wav"}, dir.path());
+    ASSERT_EQ(onlyPath.exitCode, 0);
+    EXPECT_EQ(fileSize(dir.file("take1.wav")), 44 + 30 * 96000);
+}
+
+TEST(RenderCommand, FailuresExitTwoAndLeaveNoFiles) {
+    TempDir dir;
+    ProgramRun missing = runProgram({"--render", dir.file("no/such/folder/out.wav"), "1"}, dir.path(),
+                                    {"KESTRUM_TRACE=1"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(fileSize(dir.file("no")), -1);
+
+    ProgramRun full = runProgram({"--render", "/dev/full", "1"}, dir.path(), {"KESTRUM_TRACE=1"});
+    EXPECT_EQ(full.exitCode, 2);
+}
+
+TEST(RenderCommand, AWriteErrorKeepsWhatThePathHeld) {
+    TempDir dir;
+    const std::string out = dir.file("keep.wav");
+    ASSERT_EQ(runProgram({"--render", out, "1"}).exitCode, 0);
+    ASSERT_EQ(fileSize(out), 96044);
+    // A file-size limit makes the next, longer render fail part-way, as a full disk would.
+    std::string cmd = "cd '" + dir.path() + "' && bash -c \"ulimit -f 512; trap '' XFSZ; exec '" +
+                      std::string(KESTRUM_EXE) + "' --render keep.wav 20\"";
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(fileSize(out), 96044);  // the earlier render is untouched
+    size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1u) << "no temporary file may be left behind";
+}
+
+TEST(RenderCommand, TwoRendersToOnePathLeaveTheSecond) {
+    TempDir dir;
+    ASSERT_EQ(runProgram({"--render", "same.wav", "2"}, dir.path()).exitCode, 0);
+    ASSERT_EQ(runProgram({"--render", "same.wav", "1"}, dir.path()).exitCode, 0);
+    EXPECT_EQ(fileSize(dir.file("same.wav")), 96044);
+}
+
+TEST(ModeChoice, OnlyArgumentOneChoosesAndExactly) {
+    // Without a display the interactive mode cannot open its window: exit 1, nothing written.
+    for (std::vector<std::string> args : {std::vector<std::string>{"x", "--render", "a.wav"},
+                                          std::vector<std::string>{"--Render", "a.wav"},
+                                          std::vector<std::string>{"--render-now", "a.wav"}}) {
+        TempDir dir;
+        ProgramRun run = runProgram(args, dir.path(), {"SDL_VIDEODRIVER=x11"}, {"DISPLAY", "WAYLAND_DISPLAY"});
+        EXPECT_EQ(run.exitCode, 1) << args[0];
+        EXPECT_EQ(fileSize(dir.file("a.wav")), -1) << args[0];
+    }
+}
+
+TEST(DecodeLog, CreatedBesideTheProgramOnlyWithTheSwitch) {
+    // A copy of the program in a folder of its own, so the log is this test's alone.
+    TempDir bin, work;
+    const std::string exe = bin.file("kestrum");
+    std::filesystem::copy_file(KESTRUM_EXE, exe);
+    const std::string log = bin.file("_decode.log");
+    ASSERT_EQ(runProgramAt(exe, {"--render", "a.wav", "1"}, work.path(), {}, {"KESTRUM_TRACE"}).exitCode, 0);
+    EXPECT_EQ(fileSize(log), -1);
+    EXPECT_EQ(fileSize(work.file("_decode.log")), -1);
+    ASSERT_EQ(runProgramAt(exe, {"--render", "a.wav", "1"}, work.path(), {"KESTRUM_TRACE=0"}).exitCode, 0);
+    auto lines = readLines(log);
+    ASSERT_FALSE(lines.empty()) << "the start of a run decodes at least one clip";
+    for (const auto& l : lines) EXPECT_EQ(l.rfind("dec ", 0), 0u) << l;
+    EXPECT_NE(lines.back().find(" bestRms "), std::string::npos) << lines.back();
+    // The device test decodes nothing: the log is created and stays empty.
+    runProgramAt(exe, {"--smoke"}, work.path(), {"KESTRUM_TRACE=1"});
+    EXPECT_EQ(fileSize(log), 0);
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+// The offline render: WAV header and sizes, the sample conversion, the CSV trace, and that a
+// failed render never leaves a file claiming a length it does not hold.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/program.h"
+#include "audio/render_wav.h"
+#include "catalog/station.h"
+#include "engine/engine.h"
+#include "platform/data_blocks.h"
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TraceEnv {
+    explicit TraceEnv(bool on) {
+        if (on) setenv("KESTRUM_TRACE", "1", 1);
+        else unsetenv("KESTRUM_TRACE");
+    }
+    ~TraceEnv() { unsetenv("KESTRUM_TRACE"); }
+};
+
+struct Folder {
+    Folder() {
+        std::string t = (fs::temp_directory_path() / "kestrum-render-XXXXXX").string();
+        path = mkdtemp(t.data());
+    }
+    ~Folder() { fs::remove_all(path); }
+    std::string file(const std::string& n) const { return path + "/" + n; }
+    size_t entries() const { return size_t(std::distance(fs::directory_iterator(path), fs::directory_iterator())); }
+    std::string path;
+};
+
+// The station list as the test wants it, restored afterwards.
+struct StationsScope {
+    explicit StationsScope(std::vector<Station> list) : saved(std::move(g_stations)) { g_stations = std::move(list); }
+    ~StationsScope() { g_stations = std::move(saved); }
+    std::vector<Station> saved;
+};
+
+std::vector<std::string> lines(const std::string& path) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+std::vector<unsigned char> bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct TraceRow {
+    double t;
+    int phase;
+    double freq;
+    int cur, chan, pos, n;
+    double ph;
+};
+
+std::vector<TraceRow> traceRows(const std::string& csv) {
+    std::vector<TraceRow> rows;
+    auto ls = lines(csv);
+    for (size_t i = 1; i < ls.size(); ++i) {
+        TraceRow r{};
+        EXPECT_EQ(std::sscanf(ls[i].c_str(), "%lf,%d,%lf,%d,%d,%d,%d,%lf", &r.t, &r.phase, &r.freq, &r.cur, &r.chan,
+                              &r.pos, &r.n, &r.ph),
+                  8)
+            << ls[i];
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+TEST(RenderWav, SampleConversion) {
+    struct Case {
+        float in;
+        int16_t out;
+    } cases[] = {{1.0f, 32767}, {-1.0f, -32767}, {1.5f, 32767}, {-2.0f, -32767}, {0.5f, 16384},
+                 {-0.5f, -16384}, {0.0f, 0}, {1.0f / 32767.0f, 1}, {std::nanf(""), -32767}};
+    for (const Case& c : cases) EXPECT_EQ(sampleToPcm16(c.in), c.out) << c.in;
+}
+
+TEST(RenderWav, HeaderAndSizes) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    struct Case {
+        int seconds;
+        long size;
+        size_t traceLines;
+    } cases[] = {{1, 96044, 47}, {60, 5760044, 2813}};
+    for (const Case& c : cases) {
+        const std::string out = dir.file("take" + std::to_string(c.seconds) + ".wav");
+        ASSERT_TRUE(renderWav(utf8ToWide(out), c.seconds, source));
+        auto b = bytes(out);
+        ASSERT_EQ(long(b.size()), c.size);
+        unsigned char expect[44];
+        wavHeader(expect, uint32_t(c.seconds * 96000));
+        EXPECT_EQ(std::memcmp(b.data(), expect, 44), 0);
+        EXPECT_EQ(std::memcmp(b.data(), "RIFF", 4), 0);
+        EXPECT_EQ(b[4] | b[5] << 8 | b[6] << 16 | b[7] << 24, 36 + c.seconds * 96000);
+        EXPECT_EQ(std::memcmp(b.data() + 8, "WAVEfmt ", 8), 0);
+        EXPECT_EQ(b[24] | b[25] << 8 | b[26] << 16, 48000);
+        EXPECT_EQ(b[28] | b[29] << 8 | b[30] << 16, 96000);
+        EXPECT_EQ(std::memcmp(b.data() + 36, "data", 4), 0);
+        auto ls = lines(out + ".csv");
+        ASSERT_EQ(ls.size(), c.traceLines + 1);
+        EXPECT_EQ(ls[0], "t,phase,freq,cur,chan,pos,n,ph");
+        EXPECT_EQ(ls[1].rfind("0.000,0,", 0), 0u) << ls[1];
+        EXPECT_EQ(ls.back().rfind(c.seconds == 1 ? "0.981," : "59.989,", 0), 0u) << ls.back();
+    }
+}
+
+TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
+    StationsScope none({});
+    Folder dir;
+    Engine source;
+    {
+        TraceEnv off(false);
+        ASSERT_TRUE(renderWav(utf8ToWide(dir.file("a.wav")), 1, source));
+        EXPECT_FALSE(fs::exists(dir.file("a.wav.csv")));
+    }
+    TraceEnv on(true);
+    // A name whose trace name would not fit in 520 bytes: the render goes on without it.
+    std::string deep = dir.path;
+    while (deep.size() < 560) {
+        deep += "/" + std::string(60, 'd');
+        fs::create_directory(deep);
+    }
+    ASSERT_TRUE(renderWav(utf8ToWide(deep + "/b.wav"), 1, source));
+    EXPECT_EQ(fs::file_size(deep + "/b.wav"), 96044u);
+    EXPECT_FALSE(fs::exists(deep + "/b.wav.csv"));
+}
+
+TEST(RenderWav, MissingFolderFailsAndCreatesNothing) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    EXPECT_FALSE(renderWav(utf8ToWide(dir.file("gone/x.wav")), 1, source));
+    EXPECT_EQ(dir.entries(), 0u);
+    EXPECT_FALSE(renderWav(utf8ToWide(dir.path), 1, source)) << "a folder is not a file to render into";
+}
+
+TEST(RenderWav, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaries) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    const std::string out = dir.file("keep.wav");
+    ASSERT_TRUE(renderWav(utf8ToWide(out), 1, source));
+    const auto before = bytes(out);
+    const auto traceBefore = bytes(out + ".csv");
+    // In a child with a 200 KB file-size limit, a 10 s render fails part-way like a full disk.
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{200 * 1024, 200 * 1024};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        _exit(renderWav(utf8ToWide(out), 10, source) ? 0 : 3);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << "the render must report the failure";
+    EXPECT_EQ(bytes(out), before);
+    EXPECT_EQ(bytes(out + ".csv"), traceBefore);
+    EXPECT_EQ(dir.entries(), 2u) << "no temporary file may be left behind";
+}
+
+TEST(RenderWav, AFullDeviceIsAFailure) {
+    StationsScope none({});
+    Engine source;
+    EXPECT_FALSE(renderWav(L"/dev/full", 1, source));
+}
+
+TEST(RenderWav, SecondRenderReplacesTheFirst) {
+    StationsScope none({});
+    TraceEnv trace(false);
+    Folder dir;
+    Engine source;
+    ASSERT_TRUE(renderWav(utf8ToWide(dir.file("same.wav")), 2, source));
+    ASSERT_TRUE(renderWav(utf8ToWide(dir.file("same.wav")), 1, source));
+    EXPECT_EQ(fs::file_size(dir.file("same.wav")), 96044u);
+    EXPECT_EQ(dir.entries(), 1u);
+}
+
+TEST(RenderWav, CopiesTheSettingsAndLeavesTheSourceAlone) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    source.sweepMs.store(60.0f);
+    source.noise.store(0.0f);
+    source.echoOn.store(0);
+    source.echoMix = 0.0f;
+    source.running.store(0);
+    ASSERT_TRUE(renderWav(utf8ToWide(dir.file("s.wav")), 1, source));
+    for (const TraceRow& r : traceRows(dir.file("s.wav.csv"))) EXPECT_EQ(r.n, 2880);
+    // No static, no echo, no stations: the output is silence.
+    auto b = bytes(dir.file("s.wav"));
+    bool silent = true;
+    for (size_t i = 44; i < b.size(); ++i) silent = silent && b[i] == 0;
+    EXPECT_TRUE(silent);
+    EXPECT_EQ(source.running.load(), 0);
+    EXPECT_EQ(source.phase, 3);
+    EXPECT_TRUE(source.clips.empty());
+}
+
+// What the trace of a real render shows: one channel per dwell up the band, the wrap from
+// 108.00 to 87.50, dwells of the sweep's length, and clips playing only on their stations.
+TEST(RenderWav, TraceOfARealRenderFollowsTheDial) {
+    const DataBlockTable* saved = g_hInst;
+    g_hInst = builtinDataBlocks();
+    std::vector<Station> all;
+    {
+        StationsScope scope({});
+        loadStations();
+        all = g_stations;
+    }
+    ASSERT_GE(all.size(), 3u) << "the built-in list";
+    // Three stations keep the clip decoding short.
+    StationsScope three({all[0], all[all.size() / 2], all.back()});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    source.sweepMs.store(60.0f);
+    ASSERT_TRUE(renderWav(utf8ToWide(dir.file("real.wav")), 15, source));
+    g_hInst = saved;
+    auto rows = traceRows(dir.file("real.wav.csv"));
+    ASSERT_EQ(rows.size(), size_t((15 * 48000 + 1023) / 1024));
+    int wraps = 0, heard = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TraceRow& r = rows[i];
+        EXPECT_EQ(r.phase, 0);
+        EXPECT_EQ(r.n, 2880);
+        EXPECT_NEAR(r.freq, 87.5 + 0.1 * r.chan, 0.006);
+        if (r.cur >= 0) {
+            ++heard;
+            EXPECT_LT(std::fabs(g_stations[size_t(r.cur)].freq - r.freq), 0.05) << "clip off its station";
+            EXPECT_GE(r.ph, 0.0);
+        } else {
+            EXPECT_EQ(r.ph, -1.0);
+        }
+        if (i > 0) {
+            const int step = (r.chan - rows[i - 1].chan + 206) % 206;
+            EXPECT_LE(step, 1) << "more than one channel in a block at t=" << r.t;
+            if (step == 1 && r.chan == 0) {
+                ++wraps;
+                EXPECT_NEAR(rows[i - 1].freq, 108.0, 0.006);
+                EXPECT_NEAR(r.freq, 87.5, 0.006);
+            }
+            if (step == 0) EXPECT_EQ(r.pos, rows[i - 1].pos + 1024);
+        }
+    }
+    EXPECT_GE(wraps, 1) << "206 dwells of 60 ms take 12.4 s";
+    EXPECT_GT(heard, 0) << "a station's clip must be heard on its channel";
+}
+
+}  // namespace
