@@ -141,11 +141,14 @@ public:
     // content. A clip starts at a random point within itself.
     void adoptClip(int i, std::vector<float>& clip);
 
+    // The static's distance factor for the dial now: 0.6 on a station's own channel, 0.09
+    // more per channel of distance, at most 1.3 (also with no stations); 1 while stopped.
+    float tuningFactor() const;
+
 private:
     void startRun();
     void advanceClock(int frames);
     void followSweep();
-    float tuningFactor() const;
     bool decodeHere(int i, std::vector<float>& out);
     void collectResult();
 };

@@ -1,0 +1,64 @@
+// The replaced global allocation functions of the engine test executable. They allocate
+// with malloc as usual and count calls made on a thread that has counting switched on.
+#include "alloc_counter.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+thread_local bool t_counting = false;
+thread_local long t_count = 0;
+
+void* allocate(std::size_t n) {
+    if (t_counting) ++t_count;
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+void* allocateAligned(std::size_t n, std::align_val_t al) {
+    if (t_counting) ++t_count;
+    const std::size_t a = static_cast<std::size_t>(al);
+    void* p = std::aligned_alloc(a, (n + a - 1) / a * a);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+}  // namespace
+
+namespace allocCounter {
+void begin() {
+    t_count = 0;
+    t_counting = true;
+}
+long end() {
+    t_counting = false;
+    return t_count;
+}
+}  // namespace allocCounter
+
+void* operator new(std::size_t n) { return allocate(n); }
+void* operator new[](std::size_t n) { return allocate(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new(std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
+void* operator new[](std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
