@@ -1,0 +1,286 @@
+// The main window's picture, drawn back to front into an off-screen canvas and copied to
+// the window in one step: gradient, rain and grid behind the display, title, divider, band
+// display with the dial, scope, control panel with its own dimmer rain, credit.
+//
+// Sections: brushes and helpers; text formatting; band display; scope; the whole picture.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "catalog/station.h"
+#include "engine/engine.h"
+#include "ui/layout.h"
+#include "ui/paint.h"
+#include "ui/rain.h"
+#include "ui/ui_state.h"
+
+// ---- Brushes and helpers ----
+
+Rgb g_panelBrush = rgb(9, 14, 10);
+Rgb g_grad[64];
+
+namespace {
+
+constexpr Rgb kBoxFill = rgb(4, 8, 5);
+constexpr Rgb kFrame = rgb(20, 48, 31);
+constexpr Rgb kGrid = rgb(13, 22, 15);
+constexpr Rgb kBright = rgb(185, 255, 214);
+constexpr Rgb kMedium = rgb(140, 190, 160);
+constexpr Rgb kDim = rgb(98, 140, 116);
+constexpr Rgb kLive = rgb(57, 255, 136);
+constexpr Rgb kTraceStopped = rgb(28, 62, 43);
+constexpr Rgb kScopeCentre = rgb(16, 34, 24);
+constexpr Rgb kScanning = rgb(255, 181, 71);
+constexpr Rgb kStopped = rgb(255, 92, 77);
+constexpr Rgb kPillFill = rgb(9, 16, 11);
+constexpr Rgb kMinorTick = rgb(30, 62, 44);
+constexpr Rgb kMarker = rgb(36, 84, 58);
+constexpr Rgb kPanelFill = rgb(9, 14, 10);
+
+constexpr float kDialLowMHz = 87.5f;
+constexpr float kDialSpanMHz = 20.5f;  // 87.5 .. 108.0
+constexpr int kEnginePhaseLocked = 1;  // the engine's "locked on a signal" display phase
+
+}  // namespace
+
+void createPanelBrushes() {
+    g_panelBrush = kPanelFill;
+    for (int i = 0; i < 64; ++i) {
+        const float t = float(i) / 63.0f;
+        g_grad[i] = rgb(5 + int(5.0f * t), 8 + int(8.0f * t), 6 + int(5.0f * t));
+    }
+}
+
+void roundR(Canvas& dc, const Rect& r, int corner, Rgb fill, Rgb border) {
+    const Brush oldBrush = dc.setBrush(Brush{fill});
+    const Pen oldPen = dc.setPen(Pen{border, 2});
+    dc.roundRect(r, corner, corner);
+    dc.setPen(oldPen);
+    dc.setBrush(oldBrush);
+}
+
+void line(Canvas& dc, int x1, int y1, int x2, int y2, Rgb color) {
+    const Pen oldPen = dc.setPen(Pen{color, 1});
+    dc.moveTo(x1, y1);
+    dc.lineTo(x2, y2);
+    dc.setPen(oldPen);
+}
+
+namespace {
+
+// A filled box framed by a 1-pixel pen, inside its bounds.
+void framedBox(Canvas& dc, const Rect& r) {
+    dc.fillRect(r, kBoxFill);
+    const Brush oldBrush = dc.setBrush(Brush{0, true});
+    const Pen oldPen = dc.setPen(Pen{kFrame, 1});
+    dc.rectangle(r);
+    dc.setPen(oldPen);
+    dc.setBrush(oldBrush);
+}
+
+// ---- Text formatting: bounded, ASCII-only numbers widened for drawing ----
+
+template <typename... Args>
+std::wstring formatAscii(size_t capacity, const char* format, Args... args) {
+    char buf[64];
+    const size_t cap = std::min(capacity, sizeof buf);
+    const int n = std::snprintf(buf, cap, format, args...);
+    if (n < 0) return {};
+    const size_t len = std::min(size_t(n), cap - 1);
+    return std::wstring(buf, buf + len);
+}
+
+// ---- Band display ----
+
+struct Dial {
+    int xL, xR, yB, span;
+    // Scale position of a frequency, half away from zero. Values far off the scale are
+    // limited first so that the rounding stays in range; the result is the same.
+    int x(float f) const {
+        float v = (f - kDialLowMHz) / kDialSpanMHz * float(span) + float(xL);
+        if (!(v > -1.0e6f)) v = -1.0e6f;  // also catches NaN
+        if (v > 1.0e6f) v = 1.0e6f;
+        return int(std::lround(v));
+    }
+};
+
+void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
+    const Rect& band = g_band;
+    Dial d{band.left + S(12), band.right - S(12), band.bottom - S(9), 0};
+    d.span = d.xR - d.xL;
+    const Rgb c = g_live ? kLive : kDim;
+    const bool locked = g_live && phase == kEnginePhaseLocked;
+    const int count = int(g_stations.size());
+
+    // Readout and unit.
+    dc.setFont(g_fontFreq);
+    dc.setTextColor(c);
+    dc.setCharExtra(0);
+    const std::wstring readout = formatAscii(24, "%5.1f", double(dialFreq));
+    dc.textOut(d.xL, band.top + S(2), readout);
+    const Size ext = dc.textExtent(readout);
+    dc.setFont(g_fontTiny);
+    dc.setTextColor(kMedium);
+    dc.textOut(d.xL + ext.cx + S(6), band.top + S(2) + ext.cy - S(14), L"MHz");
+
+    // State pill.
+    const wchar_t* pillText = locked ? L"LOCKED" : g_live ? L"SCANNING" : L"STOPPED";
+    const Rgb pillColor = locked ? kLive : g_live ? kScanning : kStopped;
+    dc.setFont(g_fontUI);
+    const int tw = dc.textExtent(pillText).cx;
+    const Rect pill{d.xR - (tw + S(18)), band.top + S(6), d.xR, band.top + S(6) + S(19)};
+    roundR(dc, pill, S(19) / 2, kPillFill, pillColor);
+    dc.setTextColor(pillColor);
+    dc.drawText(pill, pillText, TextCenter | TextVCenter | TextSingleLine);
+
+    // Station line, cut with an ellipsis when it does not fit.
+    const Rect lineRect{d.xL, band.top + S(2) + ext.cy - S(3), pill.left - S(10),
+                        band.bottom - S(26)};
+    dc.setTextColor(locked ? kBright : kMedium);
+    dc.drawText(lineRect, stationLineText(), TextLeft | TextTop | TextSingleLine | TextEndEllipsis);
+
+    // Scale: baseline, ticks, labels.
+    line(dc, d.xL, d.yB, d.xR, d.yB, kFrame);
+    for (int k = 0; k <= 82; ++k) {
+        const int x = d.x(kDialLowMHz + 0.25f * float(k));
+        const bool major = k % 8 == 2;
+        const int len = major ? S(7) : S(4);
+        line(dc, x, d.yB - len, x, d.yB, major ? kMedium : kMinorTick);
+    }
+    dc.setFont(g_fontTiny);
+    dc.setTextColor(kDim);
+    for (int m = 88; m <= 108; m += 2) {
+        const std::wstring label = formatAscii(8, "%d", m);
+        const int w = dc.textExtent(label).cx;
+        dc.textOut(d.x(float(m)) - w / 2, d.yB - S(20), label);
+    }
+
+    // Station markers, not limited to the scale.
+    for (int i = 0; i < count; ++i) {
+        const int x = d.x(g_stations[size_t(i)].freq);
+        if (locked && i == station) {
+            const Pen oldPen = dc.setPen(Pen{kLive, 2});
+            dc.moveTo(x, d.yB - S(12));
+            dc.lineTo(x, d.yB - 2);
+            dc.setPen(oldPen);
+        } else {
+            line(dc, x, d.yB - S(12), x, d.yB - 2, kMarker);
+        }
+    }
+
+    // Needle: a 2-pixel line under a triangle pointing up.
+    const int nx = std::clamp(d.x(dialFreq), d.xL, d.xR);
+    Pen oldPen = dc.setPen(Pen{c, 2});
+    dc.moveTo(nx, d.yB - S(14));
+    dc.lineTo(nx, d.yB + 2);
+    dc.setPen(Pen{0, 1, true});
+    const Brush oldBrush = dc.setBrush(Brush{c});
+    const Point tip[3] = {{nx, d.yB - S(20)}, {nx - S(5), d.yB - S(13)}, {nx + S(5), d.yB - S(13)}};
+    dc.polygon(tip, 3);
+    dc.setBrush(oldBrush);
+    dc.setPen(oldPen);
+}
+
+// ---- Scope ----
+
+void paintScope(Canvas& dc) {
+    const Rect& sc = g_scope;
+    framedBox(dc, sc);
+    const int mid = (sc.top + sc.bottom) / 2;
+    line(dc, sc.left + 8, mid, sc.right - 8, mid, kScopeCentre);
+
+    const int n = sc.width() - 16;
+    if (n <= 0) return;
+    const float amp = std::max(2.0f, float(sc.height()) * 0.5f - 5.0f);
+    const float gain = 4.2f * amp;
+    const int w = g_engine.scopePos.load(std::memory_order_relaxed);
+    const Pen oldPen = dc.setPen(Pen{g_live ? kLive : kTraceStopped, 1});
+    for (int i = 0; i < n; ++i) {
+        const int idx = ((i * 512) / n + w - 512) & (kScopeSize - 1);
+        float v = g_engine.scope[idx].load(std::memory_order_relaxed) * gain;
+        if (!(v > -amp)) v = -amp;  // also a NaN sample
+        if (v > amp) v = amp;
+        const int x = sc.left + 8 + i, y = mid - int(v);
+        if (i == 0)
+            dc.moveTo(x, y);
+        else
+            dc.lineTo(x, y);
+    }
+    dc.setPen(oldPen);
+}
+
+}  // namespace
+
+std::wstring stationLineText() {
+    const int count = int(g_stations.size());
+    const int station = g_engine.uiStation.load(std::memory_order_relaxed);
+    if (g_live && station >= 0 && station < count)
+        return formatAscii(32, "%02d/%02d  ", station + 1, count) + g_stations[size_t(station)].name;
+    if (count == 0) return L"NO STATIONS - radio\\stations.txt";
+    return L"--/--  NO SIGNAL";
+}
+
+// ---- The whole picture ----
+
+void paintPanel(Canvas& dc, int w, int h) {
+    // Gradient, darkest at the top.
+    const int b = (h + 63) / 64;
+    for (int i = 0; i < 64; ++i) dc.fillRect(Rect{0, i * b, w, i * b + b}, g_grad[i]);
+
+    // Rain behind the display, with the grid over it.
+    const int g = g_scope.bottom + S(6);
+    paintRain(dc, Rect{0, 0, w, g}, 0.85f);
+    const int gx = S(44), gy = S(30);
+    for (int x = 0; gx > 0 && x < w; x += gx) line(dc, x, 0, x, g, kGrid);
+    for (int y = 0; gy > 0 && y < g; y += gy) line(dc, 0, y, w, y, kGrid);
+
+    // Title, its letters' top near S(3).
+    const bool oldTransparent = dc.setTransparentText(true);
+    FontRef oldFont = dc.setFont(g_fontTitle);
+    const int oldExtra = dc.setCharExtra(S(5));
+    const Rgb oldColor = dc.setTextColor(kBright);
+    dc.textOut(S(27), S(3) - dc.textMetrics().internalLeading, kTitleText);
+    dc.setCharExtra(0);
+
+    line(dc, S(27), S(64), w - S(27), S(64), kFrame);
+
+    // Band display and dial. The engine's display values are read once each.
+    framedBox(dc, g_band);
+    if (g_band.width() > 79) {
+        paintDial(dc, g_engine.dialFreq.load(std::memory_order_relaxed),
+                  g_engine.uiStation.load(std::memory_order_relaxed),
+                  g_engine.uiPhase.load(std::memory_order_relaxed));
+    }
+
+    paintScope(dc);
+
+    // Control panel with its own dimmer rain, and the credit at its foot.
+    const Rect q{g_scope.left - S(8), g_scope.bottom + S(8), w - S(16), h - S(16)};
+    roundR(dc, q, S(14), kPanelFill, kFrame);
+    paintRain(dc, Rect{q.left + 6, q.top + 2, q.right - 4, q.bottom - 2}, 0.38f);
+    dc.setTransparentText(true);
+    dc.setFont(g_fontTiny);
+    dc.setTextColor(kDim);
+    const int creditTop = h - S(16) - S(20);
+    dc.drawText(Rect{g_scope.left, creditTop, w - S(16) - S(16), creditTop + S(13)},
+                L"Made by TALVERN", TextRight | TextTop | TextSingleLine);
+
+    dc.setTextColor(oldColor);
+    dc.setCharExtra(oldExtra);
+    dc.setFont(std::move(oldFont));
+    dc.setTransparentText(oldTransparent);
+}
+
+void paintMain(Window* w) {
+    Canvas* target = beginPaint(w);
+    if (!target) return;
+    const Rect rc = clientRect(w);
+    if (rc.width() > 0 && rc.height() > 0) {
+        const std::unique_ptr<Canvas> frame = Canvas::create(rc.width(), rc.height());
+        paintPanel(*frame, rc.width(), rc.height());
+        target->copyFrom(*frame, 0, 0);
+    }
+    endPaint(w);
+}

@@ -1,0 +1,119 @@
+// The slider control (class "KestrumSlider"): one Slider record kept in the window's user
+// data, set from the pointer while the left button holds the capture, the parent told of
+// every change, and a double-buffered picture of track, fill and knob.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "ui/paint.h"
+#include "ui/ui_state.h"
+
+namespace {
+
+// The usable track starts this many fixed pixels inside each end of the control.
+constexpr int kTrackInsetPx = 9;
+
+constexpr Rgb kBackground = rgb(11, 17, 12);
+constexpr Rgb kTrackFill = rgb(8, 13, 9);
+constexpr Rgb kTrackBorder = rgb(20, 48, 31);
+constexpr Rgb kFill = rgb(43, 224, 122);
+constexpr Rgb kKnobFill = rgb(13, 27, 19);
+constexpr Rgb kKnobRing = rgb(57, 255, 136);
+
+Slider* record(Window* w) { return static_cast<Slider*>(userData(w)); }
+
+void trackPointer(Window* w, int x) {
+    Slider* s = record(w);
+    if (!s) return;
+    const int v = sliderValueAt(*s, x, clientRect(w).width());
+    if (v == s->value) return;
+    s->value = v;
+    invalidate(w, false);
+    WinMsg changed;
+    changed.kind = MsgKind::App;
+    changed.id = kMsgSliderChanged;
+    if (Window* parent = parentOf(w)) postMessage(parent, changed);
+}
+
+void paint(Window* w) {
+    Canvas* target = beginPaint(w);
+    if (!target) return;
+    const Rect rc = clientRect(w);
+    if (rc.width() > 0 && rc.height() > 0) {
+        const std::unique_ptr<Canvas> frame = Canvas::create(rc.width(), rc.height());
+        paintSlider(*frame, record(w), rc.width(), rc.height());
+        target->copyFrom(*frame, 0, 0);
+    }
+    endPaint(w);
+}
+
+}  // namespace
+
+int sliderValueAt(const Slider& s, int x, int widthPx) {
+    const int usable = widthPx - 2 * kTrackInsetPx;
+    if (usable <= 0) return s.value;
+    float t = float(x - kTrackInsetPx) / float(usable);
+    t = std::clamp(t, 0.0f, 1.0f);
+    return s.min + int(std::lround(float(s.max - s.min) * t));
+}
+
+int sliderKnobX(const Slider& s, int widthPx) {
+    const int usable = std::max(0, widthPx - 2 * kTrackInsetPx);
+    int pos = 0;
+    if (s.max > s.min)
+        pos = int(float(s.value - s.min) / float(s.max - s.min) * float(usable));
+    return std::clamp(pos, 0, usable) + kTrackInsetPx;
+}
+
+void paintSlider(Canvas& dc, const Slider* s, int w, int h) {
+    dc.fillRect(Rect{0, 0, w, h}, kBackground);
+    if (!s || w <= 2 * kTrackInsetPx) return;
+
+    const int cy = h / 2;
+    const int th = std::max(2, S(3));
+    roundR(dc, Rect{kTrackInsetPx, cy - th, w - kTrackInsetPx, cy + th}, th, kTrackFill,
+           kTrackBorder);
+
+    const int kx = sliderKnobX(*s, w);
+    if (kx > 13) roundR(dc, Rect{10, cy - th + 1, kx, cy + th - 1}, th - 1, kFill, kFill);
+
+    const int kr = std::max(5, S(7));
+    const Brush oldBrush = dc.setBrush(Brush{kKnobFill});
+    const Pen oldPen = dc.setPen(Pen{kKnobRing, 2});
+    dc.ellipse(Rect{kx - kr, cy - kr, kx + kr + 1, cy + kr + 1});
+    // The centre dot keeps a fresh context's pen: solid black, 1 pixel.
+    dc.setBrush(Brush{kKnobRing});
+    dc.setPen(Pen{rgb(0, 0, 0), 1});
+    dc.ellipse(Rect{kx - 2, cy - 2, kx + 3, cy + 3});
+    dc.setPen(oldPen);
+    dc.setBrush(oldBrush);
+}
+
+intptr_t SliderProc(Window* w, const WinMsg& msg) {
+    switch (msg.kind) {
+    case MsgKind::NcCreate:
+        setUserData(w, msg.param);
+        return 1;
+    case MsgKind::EraseBackground:
+        return 1;
+    case MsgKind::SetCursor:
+        setCursorShape(CursorShape::Hand);
+        return 1;
+    case MsgKind::Paint:
+        paint(w);
+        return 0;
+    case MsgKind::MouseDown:
+        setCapture(w);
+        trackPointer(w, msg.x);
+        return 0;
+    case MsgKind::MouseMove:
+        if (captureWindow() != w) return defaultProc(w, msg);
+        trackPointer(w, msg.x);
+        return 0;
+    case MsgKind::MouseUp:
+        if (captureWindow() == w) releaseCapture();
+        return 0;
+    default:
+        return defaultProc(w, msg);
+    }
+}
