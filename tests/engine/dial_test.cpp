@@ -202,7 +202,9 @@ TEST_F(EngineTest, DwellEndRecordsWhereTheClipStoppedAndTheStationResumesThere) 
     EXPECT_EQ(e->clipPhase[0], double(stopped) / 48000.0);
     e->beginChannel(5);
     EXPECT_EQ(e->cur, 0);
-    EXPECT_EQ(e->clipPos, stopped);
+    // Back from seconds to samples by truncation: the same sample, or the one before it.
+    EXPECT_LE(e->clipPos, stopped);
+    EXPECT_GE(e->clipPos + 1, stopped);
 }
 
 TEST_F(EngineTest, AdoptedClipIsSwappedInAndStartsAtARandomPointWithinIt) {
@@ -210,12 +212,14 @@ TEST_F(EngineTest, AdoptedClipIsSwappedInAndStartsAtARandomPointWithinIt) {
     Engine e;
     e.refreshStations();
     std::set<double> phases;
+    std::vector<float> clip(96000, 0.1f);
     for (int n = 0; n < 2000; ++n) {
-        std::vector<float> clip(96000, 0.1f);
         const float* data = clip.data();
+        const float* previous = e.clips[0].data();
         e.adoptClip(0, clip);
         ASSERT_EQ(e.clips[0].data(), data);  // moved in, not copied
-        ASSERT_EQ(clip.size(), n == 0 ? 0u : 96000u);  // the caller gets the previous clip
+        ASSERT_EQ(clip.data(), previous);     // the caller gets the previous clip
+        if (clip.empty()) clip.assign(96000, 0.1f);
         ASSERT_GE(e.clipPhase[0], 0.0);
         ASSERT_LT(e.clipPhase[0], 2.0);
         phases.insert(e.clipPhase[0]);
