@@ -4,22 +4,58 @@
 // Pango type appears here.
 //
 // Geometry conventions (those of the classic raster drawing model the panel is designed in):
-// - Rectangles are {left, top, right, bottom} with right and bottom excluded.
+// - Rectangles are {left, top, right, bottom} with right and bottom excluded. A rectangle
+//   with right <= left or bottom <= top is empty and draws nothing.
 // - Shapes are drawn without anti-aliasing: every pixel a shape covers has exactly its colour.
-//   Text is anti-aliased.
+//   Text is anti-aliased (grayscale).
 // - fillRect fills exactly the rectangle's pixels.
-// - A pen of width 1 covers one pixel per step of a line; lineTo does not draw the end point.
-//   A pen of width 2 covers the line's pixels and the pixels one step to the right (vertical)
-//   or below (horizontal) of them.
-// - rectangle/roundRect/ellipse: the brush fills the inside; the pen is drawn inside the
-//   bounds: a pen of width w covers the outermost w pixels of the shape, so nothing is drawn
-//   outside the rectangle. A "none" pen draws no outline and the brush fills the whole shape.
-// - polygon fills the polygon's pixel centres inside the outline (even-odd), then strokes
-//   the outline with the pen unless it is "none".
-// The implementation's header comment states how each rule is realised.
+// - A pen of width 1 covers one pixel per step of a line (Bresenham); lineTo does not draw
+//   the end point, and moves the current position there. A pen of width 2 covers the line's
+//   pixels and the pixels one step to the right of them when the line is steeper than 45
+//   degrees (vertical lines), else one step below (horizontal lines and 45 degrees).
+// - rectangle/roundRect/ellipse: the shape is the set of pixels whose centres lie inside the
+//   outline: the whole rectangle, the rectangle with each corner cut by a quarter of the
+//   ellipseW x ellipseH ellipse (clamped to the rectangle's size), or the ellipse inscribed
+//   in the rectangle. Shapes are symmetric: mirrored left-right and top-bottom inside their
+//   rectangle. The pen is drawn inside the bounds: a pen of width w covers the pixels of the
+//   shape that are not in the same shape built on the rectangle shrunk by w on every side
+//   (with the corner ellipse shrunk by 2w), so nothing is drawn outside the rectangle; for
+//   a plain rectangle that is exactly its outermost w rows and columns. The brush fills the
+//   rest; a hollow brush leaves it alone. A "none" pen draws no outline and the brush fills
+//   the whole shape.
+// - polygon fills the pixels whose centres lie inside the outline (even-odd rule; a centre
+//   exactly on an edge counts as inside for left and top edges, outside for right and bottom
+//   ones), then strokes the closed outline with the pen, as lineTo segments, unless it is
+//   "none". The current position is not changed.
+//
+// Text conventions:
+// - textOut(x, y) puts the top-left of the text cell at (x, y); the cell is textMetrics()
+//   .height high, the baseline textMetrics().ascent below its top. Each character advances
+//   by its glyph's whole-pixel advance (no kerning) plus the character extra, so
+//   textExtent(s).cx = sum of the advances + characters x extra, and cy = the cell height.
+// - Text that is not transparent first fills its cell (the extent at the drawing position)
+//   with the text background. Glyphs are blended into the pixels in the text colour.
+// - drawText lays out one line (line breaks are not interpreted) in the rectangle: left at
+//   r.left, centred at r.left + (width - cx) / 2, right at r.right - cx; top at r.top or
+//   vertically centred at r.top + (height - cy) / 2 (divisions truncate); with
+//   TextEndEllipsis, text wider than the rectangle loses characters from its end until it
+//   fits with "..." after it. Drawing is clipped to the rectangle.
+// - A fresh canvas has a black 1-pixel pen, a white brush, black text on an opaque white
+//   background, no character extra and the default font (FontSpec{}).
+//
+// Fonts: height < 0 is the em height in pixels; height > 0 the cell height (ascent +
+// descent); 0 means 12 pixels em. Faces that are not installed are substituted: "Segoe UI"
+// by the system's sans-serif, "Consolas" by its monospace, "MS Gothic" by a Japanese face
+// (fontconfig language ja, preferring one whose name contains "Gothic", then a fixed-pitch
+// one) or, without one, the monospace; other faces by the monospace when fixedPitch is set,
+// else the sans-serif. fontFaceName tells the family actually used.
+// Metrics: ascent and descent are whole pixels from the font's hinted metrics; height =
+// ascent + descent; internalLeading = height - em height.
 //
 // Threads: a canvas belongs to one thread at a time. Fonts may be shared between canvases
-// of one thread. Text measurement and glyphs are cached per font.
+// of one thread. Each font caches the glyphs it has drawn (an alpha mask and an advance per
+// character), so text costs one blend per glyph after the first use; creating a canvas
+// allocates its pixels, and text allocates only for glyphs not yet cached.
 #pragma once
 
 #include <cstdint>
@@ -126,6 +162,8 @@ public:
 
     // ---- Pixels ----
     void copyFrom(const Canvas& src, int dx, int dy);  // whole source at (dx, dy), clipped
+    // The same, limited to the destination pixels inside clip.
+    void copyFrom(const Canvas& src, int dx, int dy, const Rect& clip);
     Rgb pixel(int x, int y) const;                     // 0 outside the image
     const uint32_t* pixels() const;                    // 0x00RRGGBB per pixel, row-major
     int stridePixels() const;

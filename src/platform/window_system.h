@@ -17,6 +17,22 @@
 //   right-aligned (StyleRightAlign), top-aligned, one line.
 // - "BUTTON" with StyleOwnerDraw: its parent draws it on DrawItem; a left press and release
 //   inside it sends Command{id, code 0} to the parent.
+//
+// Input: mouse messages go to the capture window if there is one, else to the topmost
+// visible window under the pointer, in that window's client coordinates (negative left of
+// or above it). Without a capture, SetCursor comes first on every move and press; the
+// default sets the class cursor (Arrow, or the registered class's).
+//
+// defaultProc: NcCreate → 1; Close → destroyWindow; Paint → beginPaint/endPaint with nothing
+// drawn; SetCursor → the class cursor, 1; SetFont → keeps the font for windowFont (and
+// invalidates with redraw); everything else → 0 (CtlColorStatic 0: the control uses its
+// default colours, black on white).
+//
+// The loop, each turn: posted messages and input in their order, then Paint to every
+// invalidated visible window (EraseBackground first from beginPaint when the invalidation
+// asked for an erase) and one composed frame, then Timer for every timer that is due (a
+// late timer fires once, not once per missed period). postQuit ends the loop before the
+// next turn.
 #pragma once
 
 #include <cstdint>
@@ -105,13 +121,24 @@ struct WindowCreate {
 
 // ---- Classes and windows ----
 void registerWindowClass(const std::string& name, WindowProc proc, CursorShape cursor);
-Window* createWindow(const WindowCreate& c);  // null when the class is unknown or Create fails
-void destroyWindow(Window* w);                // children first; sends Destroy
+// Messages during creation, in this order: GetMinMaxInfo (top-level only), NcCreate (0 ends
+// the creation), Create (-1 ends it: the window is destroyed, with Destroy), then Size with
+// the client size when the window is visible (a hidden top-level gets its Size from its
+// first showWindow). A control's canvas is sized with it. A top-level window is opened on
+// the display here: the minimum client size is what its proc answers to GetMinMaxInfo.
+Window* createWindow(const WindowCreate& c);  // null when the class is unknown or creation fails
+// Sends Destroy to the window, then to its children (which still exist while their parent
+// handles it), kills their timers, drops their queued messages and releases the capture
+// they hold. The handles are invalid afterwards.
+void destroyWindow(Window* w);
 intptr_t sendMessage(Window* w, const WinMsg& msg);
 void postMessage(Window* w, const WinMsg& msg);  // any thread; delivered by the loop
 intptr_t defaultProc(Window* w, const WinMsg& msg);
 
+// Places a control in its parent's client area (a top-level window on the display). A new
+// size resizes its canvas and sends Size; a new size or repaint invalidates it.
 void moveWindow(Window* w, int x, int y, int width, int height, bool repaint);
+// A top-level window's title; a STATIC or BUTTON control repaints when its text changes.
 void setWindowText(Window* w, const std::wstring& text);
 std::wstring windowText(Window* w);
 Rect clientRect(Window* w);  // {0, 0, width, height}
@@ -145,6 +172,7 @@ int runMessageLoop();          // until the quit message; returns its code
 void postQuit(int code);
 Size primaryDisplaySize();
 void setDarkFrame(Window* topLevel);  // dark window decorations where the desktop honours it
+void showWindow(Window* topLevel);    // make a top-level window created without StyleVisible visible, and paint it
 
 // ---- Backend selection (once, before the first window) ----
 // Real display: SDL2. Only chooses: the display is opened by the first createWindow, which
