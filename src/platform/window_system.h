@@ -95,7 +95,7 @@ struct WinMsg {
     DrawItemInfo* drawItem = nullptr;
     CtlColorInfo* ctlColor = nullptr;
     MinMaxInfo* minMax = nullptr;
-    FontRef font;
+    FontRef font = nullptr;
 };
 
 using WindowProc = intptr_t (*)(Window* w, const WinMsg& msg);
