@@ -540,16 +540,16 @@ def sox_ambient(rng, seconds, path, tmp):
         d = rng.uniform(8, 12)
         root = rng.choice(roots)
         ratios = rng.choice(chords)
-        spec = []
+        tones = []
         for j, r in enumerate(ratios):
             f = root * r
             kind = ["sine", "triangle", "sine", "sawtooth"][j]
-            spec += [kind, "%.2f:%.2f" % (f, f * rng.choice([1.0, 1.003, 0.997]))]
+            tones += [kind, "%.2f:%.2f" % (f, f * rng.choice([1.0, 1.003, 0.997]))]
         out = os.path.join(tmp, "amb%03d.wav" % k)
         trem = "%.2f" % rng.uniform(0.15, 0.5)
         # synth makes one channel per tone; remix sums them into one
         run(SOX + ["-r", str(WORK_RATE), "-c", str(len(ratios)), "-n", "-b", "16", out, "synth", "%.3f" % (d + 1.5)]
-            + spec + ["remix", "1-%d" % len(ratios), "tremolo", trem, "40", "chorus", "0.6", "0.8", "55", "0.4", "0.25", "2", "-t", "remix", "1", "1",
+            + tones + ["remix", "1-%d" % len(ratios), "tremolo", trem, "40", "chorus", "0.6", "0.8", "55", "0.4", "0.25", "2", "-t", "remix", "1", "1",
                "lowpass", "2500", "reverb", "70", "vol", "0.7", "fade", "q", "1.5", "%.3f" % (d + 1.5), "1.5"])
         parts.append(out)
         total += d
@@ -825,20 +825,20 @@ BEDS = {
 }
 
 
-def compose_bed(spec, rng, seconds, path):
+def compose_bed(bed, rng, seconds, path):
     """Writes the bed's MIDI file, at least `seconds` long; returns its mix volume."""
     m = Midi()
-    m.tempo(0, spec["bpm"])
-    for ch, (prog, _, _, _) in enumerate(spec["parts"]):
+    m.tempo(0, bed["bpm"])
+    for ch, (prog, _, _, _) in enumerate(bed["parts"]):
         m.program(0, ch, prog)
-    if spec["hats"]:
+    if bed["hats"]:
         m.program(0, DRUM, DRUM_KITS["tr808"])
-    key = Key(*spec["key"])
-    span = 4 * spec["bars"]
+    key = Key(*bed["key"])
+    span = 4 * bed["bars"]
     beat = 0
-    while beat * 60.0 / spec["bpm"] < seconds:
+    while beat * 60.0 / bed["bpm"] < seconds:
         cd = rng.choice([0, 5, 3, 4])
-        for ch, (_, base, vel, pat) in enumerate(spec["parts"]):
+        for ch, (_, base, vel, pat) in enumerate(bed["parts"]):
             chord = key.chord(cd, base, 3)
             if pat == "held":
                 for p in chord:
@@ -851,12 +851,12 @@ def compose_bed(spec, rng, seconds, path):
                 step = 0.25 if pat == "pulse16" else 0.5
                 for i in range(int(span / step)):
                     m.note(ch, beat + i * step, step * 0.6, chord[0], vel - 10 * (i % 2))
-        if spec["hats"]:
+        if bed["hats"]:
             for i in range(span * 4):
                 m.note(DRUM, beat + i * 0.25, 0.1, HAT, 40 + 20 * (i % 4 == 0))
         beat += span
     m.write(path)
-    return spec["vol"]
+    return bed["vol"]
 
 
 def build_programme(stem, freq, spoken, style, fmt, tmp):
