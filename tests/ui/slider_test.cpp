@@ -1,0 +1,143 @@
+// The slider: its value from the pointer, its knob position and its picture.
+#include <gtest/gtest.h>
+
+#include "paint_support.h"
+
+namespace {
+
+using namespace painttest;
+
+constexpr Rgb kBack = rgb(11, 17, 12);
+constexpr Rgb kFill = rgb(43, 224, 122);
+constexpr Rgb kRing = rgb(57, 255, 136);
+constexpr Rgb kKnob = rgb(13, 27, 19);
+constexpr Rgb kTrackBorder = rgb(20, 48, 31);
+constexpr Rgb kTrackFill = rgb(8, 13, 9);
+
+// The sliders are 504 x 15 at 560 x 760.
+constexpr int kSliderW = 504, kSliderH = 15;
+
+struct PointerCase {
+    Slider s;
+    int x, width, expected;
+};
+
+TEST(SliderControl, ValueFromThePointer) {
+    const PointerCase cases[] = {
+        {{60, 500, 200}, 252, kSliderW, 280},   // t = 243 / 486 = 0.5
+        {{60, 500, 200}, 9, kSliderW, 60},      // the track's left end
+        {{60, 500, 200}, 0, kSliderW, 60},
+        {{60, 500, 200}, -300, kSliderW, 60},   // left of the control, with the capture
+        {{60, 500, 200}, 495, kSliderW, 500},   // w - 9
+        {{60, 500, 200}, 504, kSliderW, 500},
+        {{60, 500, 200}, 3000, kSliderW, 500},
+        {{0, 100, 100}, 130, kSliderW, 25},     // 121 / 486 * 100 = 24.9
+        {{0, 100, 10}, 10, 28, 10},             // 1 / 10 of 100
+        {{0, 5, 0}, 14, 28, 3},                 // 5 * 0.5 = 2.5 rounds away from zero
+        {{-50, 50, 0}, 9, 118, -50},
+        {{-50, 50, 0}, 34, 118, -25},
+        {{0, 100, 37}, 500, 18, 37},            // no usable track: the value stays
+        {{0, 100, 37}, -5, 5, 37},
+        {{0, 100, 37}, 10, 0, 37},
+    };
+    for (const PointerCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.s.min << ".." << c.s.max << " x " << c.x << " w " << c.width);
+        EXPECT_EQ(sliderValueAt(c.s, c.x, c.width), c.expected);
+    }
+}
+
+TEST(SliderControl, KnobPosition) {
+    EXPECT_EQ(sliderKnobX(Slider{60, 500, 200}, kSliderW), 163);  // 140 / 440 * 486 = 154.6
+    EXPECT_EQ(sliderKnobX(Slider{60, 500, 60}, kSliderW), 9);
+    EXPECT_EQ(sliderKnobX(Slider{60, 500, 500}, kSliderW), kSliderW - 9);
+    EXPECT_EQ(sliderKnobX(Slider{0, 100, 10}, kSliderW), 9 + 48);  // 48.6 truncated
+    EXPECT_EQ(sliderKnobX(Slider{0, 100, 50}, 10), 9);              // too narrow: no track
+}
+
+// The knob, its ring and the centre dot around kx on the middle row (cy = 7).
+void expectKnob(const Canvas& dc, int kx, int kr) {
+    const int cy = kSliderH / 2;
+    EXPECT_EQ(dc.pixel(kx - kr, cy), kRing);
+    EXPECT_EQ(dc.pixel(kx - kr + 1, cy), kRing);
+    EXPECT_EQ(dc.pixel(kx + kr, cy), kRing);
+    EXPECT_EQ(dc.pixel(kx - kr + 2, cy), kKnob);
+    EXPECT_EQ(dc.pixel(kx, cy), kRing);           // centre of the dot
+    EXPECT_EQ(dc.pixel(kx - 2, cy), rgb(0, 0, 0));  // the dot's 1-pixel black outline
+    EXPECT_EQ(dc.pixel(kx + 2, cy), rgb(0, 0, 0));
+}
+
+TEST(SliderControl, PictureOfTrackFillAndKnob) {
+    PanelState state;
+    auto dc = Canvas::create(kSliderW, kSliderH);
+    const Slider sweep{60, 500, 200};
+    paintSlider(*dc, &sweep, kSliderW, kSliderH);
+    const int cy = 7, kx = 163;
+    EXPECT_EQ(dc->pixel(0, 0), kBack);
+    EXPECT_EQ(dc->pixel(8, cy), kBack);
+    // Track {9, 4, 495, 10} with a 2-pixel border, filled green from 10 to kx.
+    EXPECT_EQ(dc->pixel(400, 4), kTrackBorder);
+    EXPECT_EQ(dc->pixel(400, 5), kTrackBorder);
+    EXPECT_EQ(dc->pixel(400, 9), kTrackBorder);
+    EXPECT_EQ(dc->pixel(400, 3), kBack);
+    EXPECT_EQ(dc->pixel(400, 10), kBack);
+    EXPECT_EQ(dc->pixel(494, cy), kTrackBorder);
+    EXPECT_EQ(dc->pixel(495, cy), kBack);
+    EXPECT_EQ(dc->pixel(400, 6), kTrackFill);
+    EXPECT_EQ(dc->pixel(100, 6), kFill);
+    EXPECT_EQ(dc->pixel(100, 5), kFill);
+    EXPECT_EQ(dc->pixel(100, 4), kTrackBorder);
+    expectKnob(*dc, kx, 7);
+    EXPECT_EQ(dc->pixel(kx + 8, cy), kTrackFill);
+    EXPECT_EQ(dc->pixel(kx, 0), kRing);  // the knob fills the control's height
+    EXPECT_EQ(dc->pixel(kx, 14), kRing);
+}
+
+TEST(SliderControl, ValueAtMinHasNoFill) {
+    PanelState state;
+    auto dc = Canvas::create(kSliderW, kSliderH);
+    const Slider vol{0, 100, 0};
+    paintSlider(*dc, &vol, kSliderW, kSliderH);
+    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kFill), 0);
+    expectKnob(*dc, 9, 7);
+}
+
+TEST(SliderControl, ValueAtMaxPutsTheKnobAtTheRightEnd) {
+    PanelState state;
+    auto dc = Canvas::create(kSliderW, kSliderH);
+    const Slider vol{0, 100, 100};
+    paintSlider(*dc, &vol, kSliderW, kSliderH);
+    expectKnob(*dc, kSliderW - 9, 7);
+    EXPECT_EQ(dc->pixel(kSliderW - 30, 6), kFill);
+}
+
+TEST(SliderControl, NarrowOrRecordlessSliderShowsOnlyItsBackground) {
+    PanelState state;
+    const Slider s{0, 100, 50};
+    for (int w : {18, 12, 1}) {
+        auto dc = Canvas::create(w, kSliderH);
+        paintSlider(*dc, &s, w, kSliderH);
+        EXPECT_EQ(countOf(*dc, Rect{0, 0, w, kSliderH}, kBack), w * kSliderH) << w;
+    }
+    auto dc = Canvas::create(kSliderW, kSliderH);
+    paintSlider(*dc, nullptr, kSliderW, kSliderH);
+    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kBack), kSliderW * kSliderH);
+}
+
+TEST(SliderControl, ScaleGrowsTrackAndKnob) {
+    PanelState state;
+    g_f = 1.7f;  // th = S(3) = 5, kr = S(7) = 12, slider height S(15) = 26
+    const int w = 860, h = 26, cy = 13;
+    auto dc = Canvas::create(w, h);
+    const Slider s{0, 100, 50};
+    paintSlider(*dc, &s, w, h);
+    const int kx = sliderKnobX(s, w);
+    EXPECT_EQ(kx, 9 + 421);
+    EXPECT_EQ(dc->pixel(kx - 12, cy), kRing);
+    EXPECT_EQ(dc->pixel(kx - 13, cy), kFill);
+    EXPECT_EQ(dc->pixel(100, cy - 5), kTrackBorder);  // track {9, 8, w - 9, 18}
+    EXPECT_EQ(dc->pixel(100, cy - 6), kBack);
+    EXPECT_EQ(dc->pixel(100, cy + 4), kTrackBorder);
+    EXPECT_EQ(dc->pixel(100, cy + 5), kBack);
+}
+
+}  // namespace
