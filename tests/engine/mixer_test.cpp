@@ -270,3 +270,25 @@ TEST_F(EngineTest, ScopeRingFollowsTheCountThroughItsWrap) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(e->scope[ring[i]].load(), out[i]) << i;
     EXPECT_EQ(e->scope[(e->scopePos.load() - 1) & 1023].load(), out[4]) << "the newest sample";
 }
+
+// On a channel whose station plays, the static vanishes at once; on the empty channel after
+// it, the static swells in over about 500 samples.
+TEST_F(EngineTest, StaticIsSilentWhileAClipPlaysAndSwellsInOffStation) {
+    setStations({88.0f});
+    auto make = [](float noise) {
+        auto e = offlineEngine();
+        e->noise = noise;
+        e->running = 1;
+        return e;
+    };
+    auto quiet = make(0.0f), noisy = make(0.1f);
+    const std::vector<float> a = renderSamples(*quiet, 9600 + 2400), b = renderSamples(*noisy, 9600 + 2400);
+    for (int i = 0; i < 9599; ++i) ASSERT_EQ(a[i], b[i]) << i;
+    double before = 0, after = 0;  // static energy over the first and the fifth 100 samples off-station
+    for (int i = 0; i < 100; ++i) {
+        before += std::pow(double(b[9600 + i]) - a[9600 + i], 2);
+        after += std::pow(double(b[10000 + i]) - a[10000 + i], 2);
+    }
+    EXPECT_GT(after, 4 * before);
+    EXPECT_GT(noisy->idleGain, 0.99f);
+}
