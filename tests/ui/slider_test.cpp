@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "paint_support.h"
+#include "platform/window_headless.h"
 
 namespace {
 
@@ -141,3 +142,117 @@ TEST(SliderControl, ScaleGrowsTrackAndKnob) {
 }
 
 }  // namespace
+
+// ---- The control in a window: capture, pointer, notification, picture ----
+
+namespace {
+
+int g_sliderTestNotes = 0;  // App messages from the slider that reached the parent
+
+intptr_t sliderTestParentProc(Window* w, const WinMsg& msg) {
+    if (msg.kind == MsgKind::App && msg.id == kMsgSliderChanged) {
+        ++g_sliderTestNotes;
+        return 0;
+    }
+    return defaultProc(w, msg);
+}
+
+// A 560 x 760 parent with one slider over a local record at the layout's place of the
+// sweep slider: (28, 448, 504, 15).
+struct SliderWindow {
+    PanelState state;
+    Slider record{60, 500, 200};
+    Window* parent = nullptr;
+    Window* slider = nullptr;
+    static constexpr int kX = 28, kY = 448;
+
+    SliderWindow() {
+        windowUseHeadless(1024, 768);
+        registerWindowClass("KestrumSlider", SliderProc, CursorShape::Hand);
+        registerWindowClass("SliderTestParent", sliderTestParentProc, CursorShape::Arrow);
+        WindowCreate top;
+        top.className = "SliderTestParent";
+        top.w = kW;
+        top.h = kH;
+        parent = createWindow(top);
+        WindowCreate c;
+        c.className = "KestrumSlider";
+        c.parent = parent;
+        c.x = kX;
+        c.y = kY;
+        c.w = kSliderW;
+        c.h = kSliderH;
+        c.param = &record;
+        slider = createWindow(c);
+        headlessPump();
+        g_sliderTestNotes = 0;
+    }
+    ~SliderWindow() { windowUseHeadless(1024, 768); }
+    int cy() const { return kY + kSliderH / 2; }
+};
+
+}  // namespace
+
+TEST(SliderControl, KeepsItsRecordAndShowsItInTheFrame) {
+    SliderWindow sw;
+    ASSERT_NE(sw.slider, nullptr);
+    EXPECT_EQ(userData(sw.slider), &sw.record);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 163, sw.cy()), kRing);  // the dot of 200
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 100, sw.cy() - 1), kFill);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 300, sw.cy() - 1), kTrackFill);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX, SliderWindow::kY), kBack);
+}
+
+TEST(SliderControl, PressDragAndReleaseThroughThePointer) {
+    SliderWindow sw;
+    // A press at x = 252 takes the capture and sets 280 at once.
+    headlessPointerDown(SliderWindow::kX + 252, sw.cy());
+    EXPECT_EQ(captureWindow(), sw.slider);
+    EXPECT_EQ(sw.record.value, 280);
+    headlessPump();
+    EXPECT_EQ(g_sliderTestNotes, 1);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 252, sw.cy()), kRing);  // the knob followed
+
+    // A move that lands on the same value posts nothing.
+    headlessPointerMove(SliderWindow::kX + 252, sw.cy() + 3);
+    headlessPump();
+    EXPECT_EQ(g_sliderTestNotes, 1);
+
+    // With the capture, moves far outside keep updating, clamped to the ends.
+    headlessPointerMove(SliderWindow::kX - 400, sw.cy() - 300);
+    headlessPump();
+    EXPECT_EQ(sw.record.value, 60);
+    EXPECT_EQ(g_sliderTestNotes, 2);
+    headlessPointerMove(SliderWindow::kX + 2000, sw.cy());
+    headlessPump();
+    EXPECT_EQ(sw.record.value, 500);
+    EXPECT_EQ(g_sliderTestNotes, 3);
+
+    // Released: the capture goes, and later moves over the slider change nothing.
+    headlessPointerUp(SliderWindow::kX + 2000, sw.cy());
+    EXPECT_EQ(captureWindow(), nullptr);
+    headlessPointerMove(SliderWindow::kX + 100, sw.cy());
+    headlessPump();
+    EXPECT_EQ(sw.record.value, 500);
+    EXPECT_EQ(g_sliderTestNotes, 3);
+}
+
+TEST(SliderControl, ShowsTheHandCursor) {
+    SliderWindow sw;
+    headlessPointerMove(10, 10);
+    EXPECT_EQ(headlessCursorShape(), CursorShape::Arrow);
+    headlessPointerMove(SliderWindow::kX + 50, sw.cy());
+    EXPECT_EQ(headlessCursorShape(), CursorShape::Hand);
+}
+
+TEST(SliderControl, NarrowSliderKeepsItsValueUnderThePointer) {
+    SliderWindow sw;
+    moveWindow(sw.slider, SliderWindow::kX, SliderWindow::kY, 18, kSliderH, true);
+    headlessPump();
+    headlessPointerDown(SliderWindow::kX + 17, sw.cy());
+    headlessPointerUp(SliderWindow::kX + 17, sw.cy());
+    headlessPump();
+    EXPECT_EQ(sw.record.value, 200);
+    EXPECT_EQ(g_sliderTestNotes, 0);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 9, sw.cy()), kBack);
+}
