@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libsdl2-dev libcairo2-dev libpango1.0-dev libfontconfig-dev libasound2-dev
+  libsdl2-dev libx11-dev libcairo2-dev libpango1.0-dev libfontconfig-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # fonts the window asks for by their substitutes
   fonts-dejavu-core fonts-ipafont-gothic

@@ -1,0 +1,243 @@
+// The real display backend on SDL2: top-level windows, the composed frame copied into each
+// window's surface, the pointer and its capture, the system cursors, the warning box, and
+// the loop's wait for input. SDL is opened lazily (video, timer and events only: the sound
+// goes through the audio device, never through SDL) by the first question about the
+// display or the first top-level window, and closed when the last window goes.
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <unordered_map>
+
+#include "platform/paths.h"
+#include "platform/window_backend.h"
+
+bool sdlX11SetDarkVariant(SDL_Window* window);  // window_sdl_x11.cpp
+
+namespace {
+
+struct SdlTop {
+    SDL_Window* sdl = nullptr;
+    bool minimized = false;
+};
+
+class SdlBackend final : public DisplayBackend {
+public:
+    // ---- Opening and closing SDL ----
+    bool open() {
+        if (opened_) return true;
+        // A windowed program of the desktop: no signal handlers of SDL's own (Ctrl+C ends the
+        // process as usual), the screensaver left alone, a click that focuses the window also
+        // counts as a click, and the last window's close button is only a Close message.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+        SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+        SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+        SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+        wakeEvent_ = SDL_RegisterEvents(1);
+        opened_ = true;
+        return true;
+    }
+
+    void close() {
+        if (!opened_) return;
+        opened_ = false;
+        for (SDL_Cursor*& c : cursors_) {
+            if (c) SDL_FreeCursor(c);
+            c = nullptr;
+        }
+        current_ = -1;
+        SDL_Quit();
+    }
+
+    // ---- Top-level windows ----
+    bool openTopLevel(Window* w, const std::wstring& title, int x, int y, int cw, int ch, bool visible,
+                      bool resizable, Size minClient) override {
+        if (!open()) return false;
+        Uint32 flags = visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+        if (resizable) flags |= SDL_WINDOW_RESIZABLE;
+        SDL_Window* sdl = SDL_CreateWindow(wideToUtf8(title).c_str(), x, y, std::max(1, cw), std::max(1, ch), flags);
+        if (!sdl) {
+            if (tops_.empty()) close();
+            return false;
+        }
+        // The first surface may make SDL re-create the native window (for an accelerated
+        // framebuffer): get it now, so that properties set on the window later stay on it.
+        SDL_GetWindowSurface(sdl);
+        if (minClient.cx > 0 || minClient.cy > 0) SDL_SetWindowMinimumSize(sdl, std::max(1, minClient.cx), std::max(1, minClient.cy));
+        tops_[w] = SdlTop{sdl, false};
+        byId_[SDL_GetWindowID(sdl)] = w;
+        return true;
+    }
+
+    void closeTopLevel(Window* w) override {
+        auto it = tops_.find(w);
+        if (it == tops_.end()) return;
+        byId_.erase(SDL_GetWindowID(it->second.sdl));
+        SDL_DestroyWindow(it->second.sdl);
+        tops_.erase(it);
+        if (tops_.empty()) close();
+    }
+
+    void setTitle(Window* w, const std::wstring& title) override {
+        if (SDL_Window* s = sdlOf(w)) SDL_SetWindowTitle(s, wideToUtf8(title).c_str());
+    }
+    void show(Window* w) override {
+        if (SDL_Window* s = sdlOf(w)) SDL_ShowWindow(s);
+    }
+    void place(Window* w, int x, int y, int cw, int ch) override {
+        SDL_Window* s = sdlOf(w);
+        if (!s) return;
+        SDL_SetWindowPosition(s, x, y);
+        SDL_SetWindowSize(s, std::max(1, cw), std::max(1, ch));
+    }
+
+    // The frame into the window's surface, in the surface's own pixel format.
+    void present(Window* w, const Canvas& frame) override {
+        SDL_Window* s = sdlOf(w);
+        if (!s) return;
+        SDL_Surface* surface = SDL_GetWindowSurface(s);
+        if (!surface) return;
+        const int cw = std::min(surface->w, frame.width());
+        const int ch = std::min(surface->h, frame.height());
+        if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+        if (cw < surface->w || ch < surface->h) SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+        SDL_ConvertPixels(cw, ch, SDL_PIXELFORMAT_RGB888, frame.pixels(), frame.stridePixels() * 4,
+                          surface->format->format, surface->pixels, surface->pitch);
+        if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+        SDL_UpdateWindowSurface(s);
+    }
+
+    bool windowPos(Window* w, int& x, int& y) override {
+        SDL_Window* s = sdlOf(w);
+        if (!s) return false;
+        SDL_GetWindowPosition(s, &x, &y);
+        return true;
+    }
+    bool isMinimized(Window* w) override {
+        SDL_Window* s = sdlOf(w);
+        return s && (SDL_GetWindowFlags(s) & SDL_WINDOW_MINIMIZED) != 0;
+    }
+    void setDarkFrame(Window* w) override { sdlX11SetDarkVariant(sdlOf(w)); }
+
+    // ---- Pointer, cursor, box, display ----
+    bool cursorPos(int& x, int& y) override {
+        if (!opened_) return false;
+        SDL_GetGlobalMouseState(&x, &y);
+        return true;
+    }
+
+    void setCursor(CursorShape shape) override {
+        if (!opened_) return;
+        const int i = shape == CursorShape::Hand ? 1 : 0;
+        if (i == current_) return;
+        if (!cursors_[i])
+            cursors_[i] = SDL_CreateSystemCursor(i == 1 ? SDL_SYSTEM_CURSOR_HAND : SDL_SYSTEM_CURSOR_ARROW);
+        if (cursors_[i]) SDL_SetCursor(cursors_[i]);
+        current_ = i;
+    }
+
+    void captureMouse(bool on) override {
+        if (opened_) SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
+    }
+
+    void messageBox(Window* owner, const std::wstring& text, const std::wstring& caption) override {
+        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, wideToUtf8(caption).c_str(), wideToUtf8(text).c_str(),
+                                 sdlOf(owner));
+    }
+
+    Size displaySize() override {
+        SDL_DisplayMode mode;
+        if (!open() || SDL_GetDesktopDisplayMode(0, &mode) != 0) return Size{0, 0};
+        return Size{mode.w, mode.h};
+    }
+
+    // ---- Time and waiting ----
+    uint64_t nowMs() override { return SDL_GetTicks64(); }
+
+    void wait(int timeoutMs) override {
+        if (!opened_) return;
+        SDL_Event ev;
+        const int got = timeoutMs < 0 ? SDL_WaitEvent(&ev) : SDL_WaitEventTimeout(&ev, timeoutMs);
+        if (!got) return;
+        handle(ev);
+        while (opened_ && SDL_PollEvent(&ev)) handle(ev);
+    }
+
+    void wake() override {
+        if (!opened_) return;
+        SDL_Event ev;
+        std::memset(&ev, 0, sizeof ev);
+        ev.type = wakeEvent_;
+        SDL_PushEvent(&ev);
+    }
+
+private:
+    SDL_Window* sdlOf(Window* w) {
+        auto it = tops_.find(w);
+        return it == tops_.end() ? nullptr : it->second.sdl;
+    }
+
+    Window* byId(Uint32 id) {
+        auto it = byId_.find(id);
+        return it == byId_.end() ? nullptr : it->second;
+    }
+
+    void handle(const SDL_Event& ev) {
+        switch (ev.type) {
+            case SDL_WINDOWEVENT: {
+                Window* w = byId(ev.window.windowID);
+                if (!w) return;
+                switch (ev.window.event) {
+                    case SDL_WINDOWEVENT_SIZE_CHANGED: windowCoreResized(w, ev.window.data1, ev.window.data2); break;
+                    case SDL_WINDOWEVENT_MINIMIZED:
+                        tops_[w].minimized = true;
+                        windowCoreMinimized(w, true);
+                        break;
+                    case SDL_WINDOWEVENT_RESTORED:
+                    case SDL_WINDOWEVENT_MAXIMIZED:
+                    case SDL_WINDOWEVENT_SHOWN:
+                        if (tops_.count(w) && tops_[w].minimized) {
+                            tops_[w].minimized = false;
+                            windowCoreMinimized(w, false);
+                        }
+                        break;
+                    case SDL_WINDOWEVENT_EXPOSED: windowCoreExposed(w); break;
+                    case SDL_WINDOWEVENT_CLOSE: windowCoreCloseRequest(w); break;
+                    default: break;
+                }
+                break;
+            }
+            case SDL_MOUSEMOTION:
+                if (Window* w = byId(ev.motion.windowID)) windowCoreMouse(w, MsgKind::MouseMove, ev.motion.x, ev.motion.y);
+                break;
+            case SDL_MOUSEBUTTONDOWN:
+            case SDL_MOUSEBUTTONUP:
+                if (ev.button.button != SDL_BUTTON_LEFT) break;
+                if (Window* w = byId(ev.button.windowID))
+                    windowCoreMouse(w, ev.type == SDL_MOUSEBUTTONDOWN ? MsgKind::MouseDown : MsgKind::MouseUp,
+                                    ev.button.x, ev.button.y);
+                break;
+            default:
+                break;  // the wake event and SDL_QUIT carry nothing for the windows
+        }
+    }
+
+    std::atomic<bool> opened_{false};
+    Uint32 wakeEvent_ = 0;
+    std::unordered_map<Window*, SdlTop> tops_;
+    std::unordered_map<Uint32, Window*> byId_;
+    SDL_Cursor* cursors_[2] = {nullptr, nullptr};
+    int current_ = -1;
+};
+
+SdlBackend g_sdl;
+
+}  // namespace
+
+void windowUseSdl() {
+    if (windowCoreBackend() != &g_sdl) windowCoreReset();
+    windowCoreSetBackend(&g_sdl);
+}
