@@ -4,11 +4,19 @@
 // them directly.
 //
 // Window thread only (they read the controller's and the layout's state). They allocate only
-// text: the readout, the station line and the scale labels.
+// text (the readout, the station line, the scale labels) and an off-screen canvas when a
+// window's size changes.
 #pragma once
+
+#include <memory>
+#include <string>
 
 #include "platform/canvas.h"
 #include "ui/ui_state.h"
+
+// An off-screen canvas of w x h kept in slot between paints, rebuilt when the size changes.
+// Its pixels are whatever the last paint left; the painters cover every pixel.
+Canvas& offscreenCanvas(std::unique_ptr<Canvas>& slot, int w, int h);
 
 // The whole main-window picture for a client area of w x h, from the current state.
 void paintPanel(Canvas& dc, int w, int h);

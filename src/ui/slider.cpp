@@ -40,9 +40,10 @@ void paint(Window* w) {
     if (!target) return;
     const Rect rc = clientRect(w);
     if (rc.width() > 0 && rc.height() > 0) {
-        const std::unique_ptr<Canvas> frame = Canvas::create(rc.width(), rc.height());
-        paintSlider(*frame, record(w), rc.width(), rc.height());
-        target->copyFrom(*frame, 0, 0);
+        static std::unique_ptr<Canvas> frame;  // shared by the sliders, all of one size
+        Canvas& dc = offscreenCanvas(frame, rc.width(), rc.height());
+        paintSlider(dc, record(w), rc.width(), rc.height());
+        target->copyFrom(dc, 0, 0);
     }
     endPaint(w);
 }
