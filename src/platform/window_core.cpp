@@ -142,6 +142,13 @@ bool shown(const Window* w) {
     return true;
 }
 
+// Paint goes to windows that are shown and whose top-level window is not minimised.
+bool paintable(Window* w) {
+    if (!shown(w)) return false;
+    DisplayBackend* b = g_backend.load();
+    return !(b && b->isMinimized(topOf(w)));
+}
+
 Point originInTop(const Window* w) {
     Point p{0, 0};
     for (; w && w->parent; w = w->parent) {
@@ -211,7 +218,7 @@ void compose(Window* top) {
 }
 
 void presentIfDirty(Window* top) {
-    if (!alive(top) || !top->frameDirty || !top->visible) return;
+    if (!alive(top) || !top->frameDirty || !paintable(top)) return;
     compose(top);
     if (DisplayBackend* b = g_backend.load()) b->present(top, *top->frame);
 }
@@ -375,7 +382,8 @@ namespace {
 
 bool paintPending() {
     for (const auto& w : g_windows)
-        if (!w->dead && ((w->invalid && shown(w.get())) || (!w->parent && w->frameDirty && w->visible))) return true;
+        if (!w->dead && ((w->invalid && paintable(w.get())) || (!w->parent && w->frameDirty && paintable(w.get()))))
+            return true;
     return false;
 }
 
@@ -383,7 +391,7 @@ bool paintPending() {
 int paintWindows(const std::vector<Window*>& list) {
     int n = 0;
     for (Window* w : list) {
-        if (!alive(w) || !w->invalid || !shown(w)) continue;
+        if (!alive(w) || !w->invalid || !paintable(w)) continue;
         w->validated = false;
         sendMessage(w, WinMsg{MsgKind::Paint});
         if (alive(w) && !w->validated) w->invalid = false;

@@ -1,0 +1,605 @@
+// The window core through the headless display: creation and its messages, the built-in
+// STATIC and BUTTON classes, mouse routing with capture and cursor, timers, posted
+// messages, painting and composition, the window manager's actions and the loop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window_headless.h"
+
+namespace {
+
+// What the test windows heard, in order.
+struct Heard {
+    Window* w;
+    MsgKind kind;
+    int id, code, x, y;
+    bool minimized;
+    void* param;
+};
+std::vector<Heard> g_log;
+
+// Per-test behaviour of the test classes.
+struct Behaviour {
+    intptr_t ncCreate = 1;
+    intptr_t create = 0;
+    int minW = 0, minH = 0;
+    Rgb paint = rgb(200, 0, 0);        // the top window's picture
+    Rgb childPaint = rgb(0, 0, 200);   // a "TestChild"'s picture
+    bool answerColors = true;
+    Rgb staticText = rgb(57, 255, 136);
+    Rgb staticBack = rgb(9, 14, 10);
+    Rgb buttonFill = rgb(43, 224, 122);
+    int quitCode = 0;
+    bool captureOnPress = false;
+    bool ownCursor = false;
+};
+Behaviour g_do;
+int g_drawItems = 0;
+DrawItemInfo g_lastItem{};
+
+void hear(Window* w, const WinMsg& m) {
+    g_log.push_back(Heard{w, m.kind, m.id, m.code, m.x, m.y, m.minimized, m.param});
+}
+
+intptr_t topProc(Window* w, const WinMsg& m) {
+    hear(w, m);
+    switch (m.kind) {
+        case MsgKind::NcCreate: return g_do.ncCreate;
+        case MsgKind::Create: return g_do.create;
+        case MsgKind::GetMinMaxInfo:
+            m.minMax->minClientW = g_do.minW;
+            m.minMax->minClientH = g_do.minH;
+            return 0;
+        case MsgKind::Paint: {
+            Canvas* dc = beginPaint(w);
+            dc->fillRect(clientRect(w), g_do.paint);
+            endPaint(w);
+            return 0;
+        }
+        case MsgKind::EraseBackground: return 1;
+        case MsgKind::CtlColorStatic:
+            if (!g_do.answerColors) return defaultProc(w, m);
+            m.ctlColor->textColor = g_do.staticText;
+            m.ctlColor->background = g_do.staticBack;
+            m.ctlColor->transparentText = true;
+            return 1;
+        case MsgKind::DrawItem:
+            ++g_drawItems;
+            g_lastItem = *m.drawItem;
+            m.drawItem->canvas->fillRect(m.drawItem->rect, g_do.buttonFill);
+            return 1;
+        case MsgKind::Destroy: postQuit(g_do.quitCode); return 0;
+        default: return defaultProc(w, m);
+    }
+}
+
+intptr_t childProc(Window* w, const WinMsg& m) {
+    hear(w, m);
+    switch (m.kind) {
+        case MsgKind::Paint: {
+            Canvas* dc = beginPaint(w);
+            dc->fillRect(clientRect(w), g_do.childPaint);
+            endPaint(w);
+            return 0;
+        }
+        case MsgKind::MouseDown:
+            if (g_do.captureOnPress) setCapture(w);
+            return 0;
+        case MsgKind::MouseUp:
+            if (captureWindow() == w) releaseCapture();
+            return 0;
+        case MsgKind::SetCursor:
+            if (g_do.ownCursor) return 1;
+            return defaultProc(w, m);
+        default: return defaultProc(w, m);
+    }
+}
+
+class WindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        windowUseHeadless(1024, 768);
+        registerWindowClass("TestTop", topProc, CursorShape::Arrow);
+        registerWindowClass("TestChild", childProc, CursorShape::Hand);
+        g_log.clear();
+        g_do = Behaviour{};
+        g_drawItems = 0;
+    }
+    void TearDown() override { windowUseHeadless(1024, 768); }
+
+    Window* top(int w = 300, int h = 200, unsigned style = StyleVisible, void* param = nullptr) {
+        WindowCreate c;
+        c.className = "TestTop";
+        c.text = L"Kestrum - Radio Band Scanner";
+        c.style = style | StyleResizable;
+        c.x = 100;
+        c.y = 50;
+        c.w = w;
+        c.h = h;
+        c.param = param;
+        return createWindow(c);
+    }
+    Window* child(Window* parent, const char* cls, Rect r, unsigned style = StyleVisible, int id = 0,
+                  const std::wstring& text = L"", void* param = nullptr) {
+        WindowCreate c;
+        c.className = cls;
+        c.text = text;
+        c.style = style;
+        c.parent = parent;
+        c.x = r.left;
+        c.y = r.top;
+        c.w = r.width();
+        c.h = r.height();
+        c.id = id;
+        c.param = param;
+        return createWindow(c);
+    }
+    std::vector<MsgKind> kindsFor(Window* w, bool skipPaint = true) const {
+        std::vector<MsgKind> k;
+        for (const Heard& h : g_log)
+            if (h.w == w && !(skipPaint && (h.kind == MsgKind::Paint || h.kind == MsgKind::EraseBackground ||
+                                            h.kind == MsgKind::SetCursor)))
+                k.push_back(h.kind);
+        return k;
+    }
+    int count(Window* w, MsgKind kind) const {
+        int n = 0;
+        for (const Heard& h : g_log) n += h.w == w && h.kind == kind;
+        return n;
+    }
+};
+
+}  // namespace
+
+// ---- Creation ----
+
+TEST_F(WindowTest, CreationSendsItsMessagesInOrderWithTheParameter) {
+    int param = 0;
+    Window* w = top(300, 200, StyleVisible, &param);
+    ASSERT_NE(w, nullptr);
+    const std::vector<MsgKind> expected = {MsgKind::GetMinMaxInfo, MsgKind::NcCreate, MsgKind::Create, MsgKind::Size};
+    EXPECT_EQ(kindsFor(w), expected);
+    EXPECT_EQ(g_log[1].param, &param);
+    EXPECT_EQ(g_log[2].param, &param);
+    EXPECT_EQ(g_log[3].x, 300);
+    EXPECT_EQ(g_log[3].y, 200);
+    EXPECT_EQ(clientRect(w), (Rect{0, 0, 300, 200}));
+    EXPECT_EQ(headlessWindowPos(w).x, 100);
+    EXPECT_EQ(headlessWindowPos(w).y, 50);
+    EXPECT_EQ(headlessMainWindow(), w);
+    EXPECT_EQ(windowText(w), L"Kestrum - Radio Band Scanner");
+    EXPECT_TRUE(headlessShown(w));
+
+    g_log.clear();
+    Window* c = child(w, "TestChild", Rect{10, 10, 60, 30}, StyleVisible, 133, L"", &param);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(kindsFor(c), (std::vector<MsgKind>{MsgKind::NcCreate, MsgKind::Create, MsgKind::Size}));
+    EXPECT_EQ(parentOf(c), w);
+    EXPECT_EQ(controlId(c), 133);
+    EXPECT_EQ(windowStyle(c), unsigned(StyleVisible));
+}
+
+TEST_F(WindowTest, HiddenTopLevelGetsItsSizeAndPaintWhenShown) {
+    Window* w = top(300, 200, 0);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(count(w, MsgKind::Size), 0);
+    EXPECT_FALSE(headlessShown(w));
+    headlessPump();
+    EXPECT_EQ(count(w, MsgKind::Paint), 0) << "a hidden window is not painted";
+    showWindow(w);
+    EXPECT_TRUE(headlessShown(w));
+    EXPECT_EQ(count(w, MsgKind::Size), 1);
+    EXPECT_EQ(count(w, MsgKind::Paint), 1) << "shown and updated at once";
+    EXPECT_EQ(headlessPixel(5, 5), g_do.paint);
+}
+
+TEST_F(WindowTest, CreationFailsForUnknownClassesAndRefusingProcedures) {
+    WindowCreate c;
+    c.className = "NoSuchClass";
+    EXPECT_EQ(createWindow(c), nullptr);
+
+    g_do.ncCreate = 0;
+    EXPECT_EQ(top(), nullptr);
+    for (const Heard& h : g_log) EXPECT_NE(h.kind, MsgKind::Create);
+
+    g_log.clear();
+    g_do = Behaviour{};
+    g_do.create = -1;
+    EXPECT_EQ(top(), nullptr);
+    ASSERT_GE(g_log.size(), 3u);
+    EXPECT_EQ(g_log.back().kind, MsgKind::Destroy);
+    EXPECT_EQ(headlessMainWindow(), nullptr);
+}
+
+TEST_F(WindowTest, MinimumClientSizeHoldsAtCreationAndOnResize) {
+    g_do.minW = 520;
+    g_do.minH = 700;
+    Window* w = top(300, 800);
+    EXPECT_EQ(headlessMinClientSize(w).cx, 520);
+    EXPECT_EQ(clientRect(w), (Rect{0, 0, 520, 800}));
+    headlessResize(100, 100);
+    EXPECT_EQ(clientRect(w), (Rect{0, 0, 520, 700}));
+    headlessResize(640, 900);
+    EXPECT_EQ(clientRect(w), (Rect{0, 0, 640, 900}));
+    EXPECT_EQ(headlessFrame()->width(), 640);
+    EXPECT_EQ(headlessFrame()->height(), 900);
+    int sizes = 0;
+    for (const Heard& h : g_log)
+        if (h.kind == MsgKind::Size && h.x == 640 && h.y == 900) ++sizes;
+    EXPECT_EQ(sizes, 1);
+}
+
+// ---- Built-in classes ----
+
+TEST_F(WindowTest, StaticAsksItsParentForColoursAndAlignsItsText) {
+    Window* w = top(300, 100);
+    FontRef font = fontCreate(FontSpec{-15, 700, "Consolas", true});
+    Window* left = child(w, "STATIC", Rect{10, 10, 210, 30}, StyleVisible, 140, L"DIAL  87.50 MHZ");
+    Window* right = child(w, "STATIC", Rect{10, 40, 210, 60}, StyleVisible | StyleRightAlign, 0, L"100%");
+    for (Window* s : {left, right}) {
+        WinMsg m{MsgKind::SetFont};
+        m.font = font;
+        m.redraw = true;
+        sendMessage(s, m);
+        EXPECT_EQ(windowFont(s), font);
+    }
+    headlessPump();
+    EXPECT_GE(count(w, MsgKind::CtlColorStatic), 2);
+    // Background from the parent, text in the parent's colour, inside each control.
+    EXPECT_EQ(headlessPixel(209, 29), g_do.staticBack);
+    auto inkIn = [](Rect r, Rgb color, int& minX, int& maxX) {
+        int n = 0;
+        minX = 1 << 20;
+        maxX = -1;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                if (headlessPixel(x, y) == color) {
+                    ++n;
+                    minX = std::min(minX, x);
+                    maxX = std::max(maxX, x);
+                }
+        return n;
+    };
+    int lmin, lmax, rmin, rmax;
+    EXPECT_GT(inkIn(Rect{10, 10, 210, 30}, g_do.staticText, lmin, lmax), 0);
+    EXPECT_GT(inkIn(Rect{10, 40, 210, 60}, g_do.staticText, rmin, rmax), 0);
+    EXPECT_LE(lmin, 12) << "left-aligned text starts at the left edge";
+    EXPECT_GE(rmax, 206) << "right-aligned text ends at the right edge";
+    EXPECT_GT(rmin, 100);
+
+    // Without an answer, the defaults: black text on white.
+    g_do.answerColors = false;
+    setWindowText(left, L"DIAL  88.00 MHZ");
+    headlessPump();
+    EXPECT_EQ(headlessPixel(209, 29), rgb(255, 255, 255));
+}
+
+TEST_F(WindowTest, StaticRepaintsWhenItsTextChangesOnly) {
+    Window* w = top();
+    Window* s = child(w, "STATIC", Rect{0, 0, 100, 16}, StyleVisible, 141, L"STATUS: STOPPED");
+    headlessPump();
+    const int before = count(w, MsgKind::CtlColorStatic);
+    setWindowText(s, L"STATUS: STOPPED");
+    headlessPump();
+    EXPECT_EQ(count(w, MsgKind::CtlColorStatic), before);
+    setWindowText(s, L"STATUS: LIVE - SCANNING THE DIAL");
+    headlessPump();
+    EXPECT_EQ(count(w, MsgKind::CtlColorStatic), before + 1);
+    EXPECT_EQ(windowText(s), L"STATUS: LIVE - SCANNING THE DIAL");
+}
+
+TEST_F(WindowTest, OwnerDrawnButtonIsDrawnByItsParentAndClicksSendCommand) {
+    Window* w = top(300, 200);
+    Window* b = child(w, "BUTTON", Rect{32, 50, 132, 96}, StyleVisible | StyleOwnerDraw, 100, L"START KESTRUM");
+    headlessPump();
+    EXPECT_GE(g_drawItems, 1);
+    EXPECT_EQ(g_lastItem.ctlId, 100);
+    EXPECT_EQ(g_lastItem.control, b);
+    EXPECT_EQ(g_lastItem.rect, (Rect{0, 0, 100, 46}));
+    EXPECT_EQ(g_lastItem.canvas->width(), 100);
+    EXPECT_EQ(headlessPixel(32, 50), g_do.buttonFill);
+    EXPECT_EQ(headlessPixel(131, 95), g_do.buttonFill);
+    EXPECT_EQ(headlessPixel(132, 96), g_do.paint);
+
+    auto commands = [&] {
+        int n = 0;
+        for (const Heard& h : g_log) n += h.w == w && h.kind == MsgKind::Command && h.id == 100 && h.code == 0;
+        return n;
+    };
+    headlessClick(40, 60);
+    EXPECT_EQ(commands(), 1);
+    EXPECT_EQ(captureWindow(), nullptr);
+
+    headlessPointerDown(40, 60);  // pressed inside, released outside: no click
+    EXPECT_EQ(captureWindow(), b);
+    headlessPointerMove(200, 150);
+    headlessPointerUp(200, 150);
+    EXPECT_EQ(commands(), 1);
+    EXPECT_EQ(captureWindow(), nullptr);
+
+    headlessPointerDown(200, 150);  // pressed outside, released inside: no click
+    headlessPointerUp(40, 60);
+    EXPECT_EQ(commands(), 1);
+}
+
+// ---- Input ----
+
+TEST_F(WindowTest, MouseGoesToTheWindowUnderThePointerOrToTheCapture) {
+    Window* w = top(300, 200);
+    Window* c = child(w, "TestChild", Rect{100, 50, 150, 70});
+    g_do.captureOnPress = true;
+    headlessPump();
+
+    headlessPointerMove(120, 55);
+    ASSERT_EQ(g_log.back().w, c);
+    EXPECT_EQ(g_log.back().kind, MsgKind::MouseMove);
+    EXPECT_EQ(g_log.back().x, 20);
+    EXPECT_EQ(g_log.back().y, 5);
+
+    headlessPointerMove(10, 12);
+    EXPECT_EQ(g_log.back().w, w);
+    EXPECT_EQ(g_log.back().x, 10);
+
+    headlessPointerDown(101, 51);
+    EXPECT_EQ(captureWindow(), c);
+    headlessPointerMove(90, 40);  // outside the child and held: still the child's, negative
+    EXPECT_EQ(g_log.back().w, c);
+    EXPECT_EQ(g_log.back().x, -10);
+    EXPECT_EQ(g_log.back().y, -10);
+    headlessPointerMove(400, 300);  // beyond the window itself
+    EXPECT_EQ(g_log.back().w, c);
+    EXPECT_EQ(g_log.back().x, 300);
+    headlessPointerUp(400, 300);
+    EXPECT_EQ(g_log.back().w, c);
+    EXPECT_EQ(g_log.back().kind, MsgKind::MouseUp);
+    EXPECT_EQ(captureWindow(), nullptr);
+
+    headlessPointerMove(90, 40);
+    EXPECT_EQ(g_log.back().w, w);
+}
+
+TEST_F(WindowTest, CursorFollowsTheClassUnlessTheProcedureSetsIt) {
+    Window* w = top(300, 200);
+    child(w, "TestChild", Rect{100, 50, 150, 70});
+    headlessPointerMove(120, 60);
+    EXPECT_EQ(headlessCursorShape(), CursorShape::Hand);
+    headlessPointerMove(20, 20);
+    EXPECT_EQ(headlessCursorShape(), CursorShape::Arrow);
+    g_do.ownCursor = true;  // handles SetCursor and leaves the shape alone
+    headlessPointerMove(120, 60);
+    EXPECT_EQ(headlessCursorShape(), CursorShape::Arrow);
+    // SetCursor comes before the move it belongs to.
+    ASSERT_GE(g_log.size(), 2u);
+    EXPECT_EQ(g_log[g_log.size() - 2].kind, MsgKind::SetCursor);
+    EXPECT_EQ(g_log.back().kind, MsgKind::MouseMove);
+}
+
+TEST_F(WindowTest, CursorPositionIsOnTheDisplayAndConvertsToClientCoordinates) {
+    Window* w = top(300, 200);  // at (100, 50)
+    Window* c = child(w, "TestChild", Rect{10, 10, 60, 30});
+    headlessPointerPlace(5, 6);
+    int x = 0, y = 0;
+    ASSERT_TRUE(cursorPos(x, y));
+    EXPECT_EQ(x, 105);
+    EXPECT_EQ(y, 56);
+    ASSERT_TRUE(screenToClient(c, x, y));
+    EXPECT_EQ(x, -5);
+    EXPECT_EQ(y, -4);
+    headlessSetPointerKnown(false);
+    EXPECT_FALSE(cursorPos(x, y));
+    EXPECT_EQ(primaryDisplaySize().cx, 1024);
+    headlessSetDisplaySize(2560, 1440);
+    EXPECT_EQ(primaryDisplaySize().cy, 1440);
+}
+
+// ---- Timers and posted messages ----
+
+TEST_F(WindowTest, TimersFireByPeriodInTimeOrder) {
+    Window* w = top();
+    setTimer(w, 1, 33);
+    setTimer(w, 2, 250);
+    EXPECT_EQ(headlessTimerPeriodMs(w, 2), 250);
+    headlessAdvanceMs(1000);
+    std::vector<int> ids;
+    for (const Heard& h : g_log)
+        if (h.kind == MsgKind::Timer) ids.push_back(h.id);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 1), 30);  // 33, 66, ... 990
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 2), 4);
+    // Timer 2 at 250 ms comes after timer 1's seventh tick (231 ms) and before its eighth.
+    const auto first2 = std::find(ids.begin(), ids.end(), 2) - ids.begin();
+    EXPECT_EQ(first2, 7);
+
+    killTimer(w, 1);
+    g_log.clear();
+    headlessAdvanceMs(500);
+    EXPECT_EQ(count(w, MsgKind::Timer), 2);
+    EXPECT_FALSE(headlessFireTimer(w, 1));
+    EXPECT_TRUE(headlessFireTimer(w, 2));
+    EXPECT_EQ(g_log.back().id, 2);
+}
+
+TEST_F(WindowTest, PostedMessagesArriveFromTheLoopAndFromOtherThreads) {
+    Window* w = top();
+    headlessPump();
+    WinMsg app{MsgKind::App};
+    app.id = 0x8001;
+    std::thread([&] { postMessage(w, app); }).join();
+    EXPECT_EQ(count(w, MsgKind::App), 0) << "not before the loop runs";
+    headlessPump();
+    EXPECT_EQ(count(w, MsgKind::App), 1);
+
+    Window* c = child(w, "TestChild", Rect{0, 0, 10, 10});
+    postMessage(c, app);
+    destroyWindow(c);
+    headlessPump();
+    EXPECT_EQ(count(c, MsgKind::App), 0) << "dropped with its window";
+}
+
+// ---- Painting and composition ----
+
+TEST_F(WindowTest, ChildrenAreComposedOverTheParentsPicture) {
+    Window* w = top(100, 80);
+    child(w, "TestChild", Rect{10, 10, 30, 30});
+    Window* hidden = child(w, "TestChild", Rect{50, 10, 70, 30}, 0);
+    headlessPump();
+    EXPECT_EQ(headlessPixel(5, 5), g_do.paint);
+    EXPECT_EQ(headlessPixel(10, 10), g_do.childPaint);
+    EXPECT_EQ(headlessPixel(29, 29), g_do.childPaint);
+    EXPECT_EQ(headlessPixel(30, 30), g_do.paint);
+    EXPECT_EQ(headlessPixel(55, 15), g_do.paint) << "a hidden child is not shown";
+    EXPECT_EQ(count(hidden, MsgKind::Paint), 0);
+
+    // The parent repaints alone; its picture never covers the child.
+    g_do.paint = rgb(0, 200, 0);
+    invalidate(w, false);
+    headlessPump();
+    EXPECT_EQ(headlessPixel(5, 5), g_do.paint);
+    EXPECT_EQ(headlessPixel(15, 15), rgb(0, 0, 200));
+
+    const std::string path = testing::TempDir() + "window_test_frame.png";
+    EXPECT_TRUE(headlessWritePng(path));
+    std::remove(path.c_str());
+}
+
+TEST_F(WindowTest, InvalidationCoalescesIntoOnePaintWithEraseOnlyWhenAsked) {
+    Window* w = top();
+    Window* c = child(w, "TestChild", Rect{0, 0, 20, 20});
+    headlessPump();
+    g_log.clear();
+    invalidate(c, false);
+    invalidate(c, false);
+    headlessPump();
+    EXPECT_EQ(count(c, MsgKind::Paint), 1);
+    EXPECT_EQ(count(c, MsgKind::EraseBackground), 0);
+    EXPECT_EQ(count(w, MsgKind::Paint), 0) << "a child's invalidation leaves the parent alone";
+    invalidate(c, true);
+    headlessPump();
+    EXPECT_EQ(count(c, MsgKind::EraseBackground), 1);
+    const std::vector<MsgKind> k = kindsFor(c, false);
+    ASSERT_GE(k.size(), 2u);
+    EXPECT_EQ(k[k.size() - 2], MsgKind::Paint);  // the erase comes from beginPaint inside the paint
+    EXPECT_EQ(k.back(), MsgKind::EraseBackground);
+    headlessPump();
+    EXPECT_EQ(count(c, MsgKind::Paint), 2) << "nothing left to paint";
+}
+
+TEST_F(WindowTest, RedrawNowPaintsAndPresentsAtOnce) {
+    Window* w = top();
+    Window* c = child(w, "TestChild", Rect{0, 0, 20, 20});
+    headlessPump();
+    g_log.clear();
+    const int frames = headlessPresentCount();
+    redrawNow(c, false, false);
+    EXPECT_EQ(count(c, MsgKind::Paint), 1);
+    EXPECT_EQ(count(w, MsgKind::Paint), 0);
+    EXPECT_EQ(headlessPresentCount(), frames + 1);
+    redrawNow(w, true, true);
+    EXPECT_EQ(count(w, MsgKind::Paint), 1);
+    EXPECT_EQ(count(w, MsgKind::EraseBackground), 1);
+    EXPECT_EQ(count(c, MsgKind::Paint), 2);
+}
+
+TEST_F(WindowTest, MovingAControlResizesItsCanvasAndShowsItThere) {
+    Window* w = top(200, 100);
+    Window* c = child(w, "TestChild", Rect{0, 0, 10, 10});
+    headlessPump();
+    g_log.clear();
+    moveWindow(c, 50, 40, 30, 20, true);
+    EXPECT_EQ(clientRect(c), (Rect{0, 0, 30, 20}));
+    ASSERT_EQ(count(c, MsgKind::Size), 1);
+    headlessPump();
+    EXPECT_EQ(headlessPixel(5, 5), g_do.paint);
+    EXPECT_EQ(headlessPixel(50, 40), g_do.childPaint);
+    EXPECT_EQ(headlessPixel(79, 59), g_do.childPaint);
+    moveWindow(c, 50, 40, 30, 20, false);
+    EXPECT_EQ(count(c, MsgKind::Size), 1) << "same size: no Size";
+}
+
+// ---- The window manager's actions and the loop ----
+
+TEST_F(WindowTest, MinimiseAndRestoreTellTheWindow) {
+    Window* w = top(300, 200);
+    headlessPump();
+    headlessMinimize();
+    EXPECT_TRUE(isMinimized(w));
+    EXPECT_EQ(g_log.back().kind, MsgKind::Size);
+    EXPECT_TRUE(g_log.back().minimized);
+    invalidate(w, false);
+    const int paints = count(w, MsgKind::Paint);
+    EXPECT_EQ(headlessPump(), 0) << "no paint while minimised";
+    headlessRestore();
+    EXPECT_EQ(count(w, MsgKind::Paint), paints + 1);
+    EXPECT_FALSE(isMinimized(w));
+    bool restored = false;
+    for (const Heard& h : g_log) restored |= h.kind == MsgKind::Size && !h.minimized && h.x == 300 && h.y == 200;
+    EXPECT_TRUE(restored);
+}
+
+TEST_F(WindowTest, CloseDestroysParentThenChildrenAndTheLoopEndsWithTheQuitCode) {
+    g_do.quitCode = 7;
+    Window* w = top();
+    Window* c = child(w, "TestChild", Rect{0, 0, 10, 10});
+    setTimer(w, 1, 33);
+    headlessClose();
+    std::vector<std::pair<Window*, MsgKind>> seq;
+    for (const Heard& h : g_log)
+        if (h.kind == MsgKind::Close || h.kind == MsgKind::Destroy) seq.emplace_back(h.w, h.kind);
+    const std::vector<std::pair<Window*, MsgKind>> expected = {
+        {w, MsgKind::Close}, {w, MsgKind::Destroy}, {c, MsgKind::Destroy}};
+    EXPECT_EQ(seq, expected);
+    EXPECT_EQ(headlessMainWindow(), nullptr);
+    EXPECT_EQ(headlessTimerPeriodMs(w, 1), 0);
+    EXPECT_EQ(runMessageLoop(), 7);
+}
+
+TEST_F(WindowTest, LoopRunsTimersOnTheFakeClockUntilTheIdleHookCloses) {
+    g_do.quitCode = 3;
+    Window* w = top();
+    setTimer(w, 1, 33);
+    headlessSetIdleHook([] {
+        if (headlessNowMs() >= 500 && headlessMainWindow()) headlessClose();
+    });
+    EXPECT_EQ(runMessageLoop(), 3);
+    EXPECT_EQ(count(w, MsgKind::Timer), 500 / 33 + 1);  // the tick at 528 ms comes first
+    headlessSetIdleHook(nullptr);
+
+    windowUseHeadless(1024, 768);
+    Window* w2 = top();
+    setTimer(w2, 1, 100);
+    headlessSetLoopLimitMs(1000);
+    EXPECT_EQ(runMessageLoop(), kHeadlessLoopTimeout);
+    EXPECT_EQ(headlessNowMs(), 1000u);
+
+    std::thread([] { headlessEndLoop(5); }).join();
+    EXPECT_EQ(runMessageLoop(), 5);
+}
+
+TEST_F(WindowTest, MessageBoxesAreRecordedAndDarkFrameNoted) {
+    Window* w = top();
+    EXPECT_FALSE(headlessDarkFrame(w));
+    setDarkFrame(w);
+    EXPECT_TRUE(headlessDarkFrame(w));
+    messageBoxWarning(w, L"Audio device init failed (0x88890004).", L"Kestrum");
+    ASSERT_EQ(headlessMessageBoxes().size(), 1u);
+    EXPECT_EQ(headlessMessageBoxes()[0].owner, w);
+    EXPECT_EQ(headlessMessageBoxes()[0].text, L"Audio device init failed (0x88890004).");
+    EXPECT_EQ(headlessMessageBoxes()[0].caption, L"Kestrum");
+    headlessClearMessageBoxes();
+    EXPECT_TRUE(headlessMessageBoxes().empty());
+}
+
+TEST_F(WindowTest, HandlesOfDestroyedWindowsAreHarmless) {
+    Window* w = top();
+    Window* c = child(w, "TestChild", Rect{0, 0, 10, 10});
+    destroyWindow(c);
+    EXPECT_EQ(sendMessage(c, WinMsg{MsgKind::Paint}), 0);
+    EXPECT_EQ(clientRect(c), Rect{});
+    EXPECT_EQ(parentOf(c), nullptr);
+    invalidate(c, true);
+    setWindowText(c, L"x");
+    headlessPump();
+    EXPECT_EQ(count(c, MsgKind::Paint), 0);
+}
