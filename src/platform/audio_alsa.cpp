@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr unsigned kPeriodUs = 10000;  // the device asks for data about every 10 ms
+constexpr unsigned kPeriodUs = 40000;  // the device asks for data about every 40 ms
 constexpr int kResumeTries = 3;        // a suspended stream is given 3 x 10 ms to resume
 
 void alsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {

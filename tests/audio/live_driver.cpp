@@ -263,6 +263,23 @@ int measure(double seconds, const std::string& monitor, const std::string& kestr
                 "decoded on the audio thread) %.1f ms\n",
                 engineMs.size(), median(engineMs));
 
+    // The thread's CPU share on a quiet machine: the device's own cost (a tone, no engine),
+    // then the scanner.
+    for (bool tone : {true, false}) {
+        Tone t;
+        if (!tone) resetEngineRun();
+        if (startLive(tone, &t) < 0) return 1;
+        std::this_thread::sleep_for(milliseconds(2000));
+        const double c0 = threadCpuSeconds(g_ac.thread);
+        const uint64_t t0 = monotonicNs();
+        sleepWhileServing(10.0);
+        const double c1 = threadCpuSeconds(g_ac.thread);
+        const double wall = double(monotonicNs() - t0) * 1e-9;
+        stopLive();
+        std::printf("audio thread CPU, %s, quiet machine: %.3f %% of a core\n",
+                    tone ? "tone (device cost alone)" : "scanner", (c1 - c0) / wall * 100.0);
+    }
+
     // Live with a 60 s render running beside it.
     resetEngineRun();
     const size_t from = rec.frames();
@@ -316,7 +333,7 @@ int measure(double seconds, const std::string& monitor, const std::string& kestr
     const double wall = double(w1 - w0) * 1e-9;
     std::printf("render beside it: %s, exit status %d\n", renderPid > 0 ? kestrum.c_str() : "in this process",
                 renderPid > 0 ? WEXITSTATUS(renderStatus) : 0);
-    std::printf("audio thread CPU while live: %.3f %% of a core (%.3f s over %.1f s)\n",
+    std::printf("audio thread CPU, scanner, render beside it: %.3f %% of a core (%.3f s over %.1f s)\n",
                 (cpu1 - cpu0) / wall * 100.0, cpu1 - cpu0, wall);
     std::printf("over %.1f s with the render running: underruns recovered %u, dry wake-ups %u, "
                 "gaps of 10 ms or more at the sink %ld, longest gap %.1f ms%s\n",
