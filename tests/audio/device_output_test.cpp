@@ -175,6 +175,7 @@ TEST_F(DeviceOutput, StopRequestWakesTheWaitingThreadAtOnce) {
 TEST_F(DeviceOutput, WithoutTheEventASilentDeviceIsLeftAfterOneWaitOf500Ms) {
     serve();
     ASSERT_TRUE(waitReleases(1));
+    ASSERT_TRUE(fakeAudioWaitUntil([](const FakeAudioRecord& r) { return r.inWait; }, kWaitMs));
     const int timedOutBefore = fakeAudioRecord().waitsTimedOut;
     ctx.active.store(false);  // the flag alone: nothing wakes the thread
     ASSERT_TRUE(waitClosed());
