@@ -25,23 +25,36 @@ std::vector<int16_t> wavSamples(const std::string& path) {
     return s;
 }
 
-// Normalised autocorrelation of the samples from `from` on, at a lag.
-double autocorr(const std::vector<int16_t>& s, size_t from, size_t lag) {
+// The blocks of a render in which no clip played, from its trace: static only, which is
+// noise-like, so a delay line shows in it as a sharp autocorrelation peak at its length.
+std::vector<char> staticMask(const std::string& csv, size_t samples) {
+    std::vector<char> mask(samples, 0);
+    auto lines = readLines(csv);
+    for (size_t k = 1; k < lines.size(); ++k) {
+        double t = 0, freq = 0;
+        int phase = 0, cur = 0;
+        if (std::sscanf(lines[k].c_str(), "%lf,%d,%lf,%d", &t, &phase, &freq, &cur) != 4 || cur >= 0) continue;
+        for (size_t i = (k - 1) * 1024; i < k * 1024 && i < samples; ++i) mask[i] = 1;
+    }
+    return mask;
+}
+
+// Normalised autocorrelation at a lag over the static parts, after the first 0.1 s.
+double autocorr(const std::vector<int16_t>& s, const std::vector<char>& mask, size_t lag) {
     double num = 0, den = 0;
-    for (size_t i = from; i + lag < s.size(); ++i) {
+    for (size_t i = 4800; i + lag < s.size(); ++i) {
+        if (!mask[i] || !mask[i + lag]) continue;
         num += double(s[i]) * s[i + lag];
         den += double(s[i]) * s[i];
     }
     return den > 0 ? num / den : 0;
 }
 
-// How far the autocorrelation at `lag` stands above its neighbourhood: a delay line of
-// exactly that many samples shows as a sharp peak, programme material does not.
-double peakAt(const std::vector<int16_t>& s, size_t lag) {
-    const size_t from = 14400;  // skip the start of the run
+// How far the autocorrelation at `lag` stands above its neighbourhood.
+double peakAt(const std::vector<int16_t>& s, const std::vector<char>& mask, size_t lag) {
     double side = 0;
-    for (int d : {-60, -40, 40, 60}) side += autocorr(s, from, size_t(int(lag) + d));
-    return autocorr(s, from, lag) - side / 4;
+    for (int d : {-60, -40, 40, 60}) side += autocorr(s, mask, size_t(int(lag) + d));
+    return autocorr(s, mask, lag) - side / 4;
 }
 
 // The dwell lengths the trace shows, all equal for a render with one sweep setting.
@@ -89,13 +102,17 @@ TEST_P(RenderArguments, ReadByPositionAndRule) {
     EXPECT_EQ(fileSize(dir.file("out.wav")), 44 + c.seconds * 96000);
     EXPECT_EQ(traceDwell(dir.file("out.wav.csv")), c.dwell);
     if (c.seconds >= 3) {
+        // The echo is one tap 12000 samples (250 ms) back; the reverb's four combs are
+        // 1429, 1657, 1861 and 2087 samples long.
         auto s = wavSamples(dir.file("out.wav"));
-        const double echoPeak = peakAt(s, 12000);
-        const double verbPeak = peakAt(s, 1429);
-        if (c.echo) EXPECT_GT(echoPeak, 0.08) << "echo expected on";
-        else EXPECT_LT(echoPeak, 0.03) << "echo expected off";
-        if (c.verb) EXPECT_GT(verbPeak, 0.015) << "reverb expected on";
-        else EXPECT_LT(verbPeak, 0.008) << "reverb expected off";
+        auto mask = staticMask(dir.file("out.wav.csv"), s.size());
+        const double echoPeak = peakAt(s, mask, 12000);
+        double verbPeak = 0;
+        for (size_t lag : {1429, 1657, 1861, 2087}) verbPeak += peakAt(s, mask, lag) / 4;
+        if (c.echo) EXPECT_GT(echoPeak, 0.15) << "echo expected on";
+        else EXPECT_LT(echoPeak, 0.04) << "echo expected off";
+        if (c.verb) EXPECT_GT(verbPeak, 0.05) << "reverb expected on";
+        else EXPECT_LT(verbPeak, 0.04) << "reverb expected off";
     }
 }
 
@@ -112,8 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{"noecho", {"4", "noecho"}, 4, false, false, 9600},
         RenderCase{"NOECHO", {"4", "NOECHO"}, 4, true, false, 9600},
         RenderCase{"echoWord", {"4", "echo"}, 4, true, false, 9600},
-        RenderCase{"verb", {"4", "noecho", "verb"}, 4, false, true, 9600},
-        RenderCase{"reverbWord", {"4", "noecho", "reverb"}, 4, false, false, 9600},
+        RenderCase{"verb", {"4", "noecho", "verb", "60"}, 4, false, true, 2880},
+        RenderCase{"reverbWord", {"4", "noecho", "reverb", "60"}, 4, false, false, 2880},
+        RenderCase{"echoAndVerb", {"4", "on", "verb", "60"}, 4, true, true, 2880},
         RenderCase{"sweep9", {"1", "echo", "x", "9"}, 1, true, false, 9600},
         RenderCase{"sweep10", {"1", "echo", "x", "10"}, 1, true, false, 2880},
         RenderCase{"sweep300", {"1", "echo", "x", "300"}, 1, true, false, 14400},

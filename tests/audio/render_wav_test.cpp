@@ -266,7 +266,9 @@ TEST(RenderWav, TraceOfARealRenderFollowsTheDial) {
                 EXPECT_NEAR(rows[i - 1].freq, 108.0, 0.006);
                 EXPECT_NEAR(r.freq, 87.5, 0.006);
             }
-            if (step == 0) EXPECT_EQ(r.pos, rows[i - 1].pos + 1024);
+            if (step == 0) {
+                EXPECT_EQ(r.pos, rows[i - 1].pos + 1024);
+            }
         }
     }
     EXPECT_GE(wraps, 1) << "206 dwells of 60 ms take 12.4 s";
