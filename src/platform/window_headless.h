@@ -35,8 +35,8 @@ Point headlessWindowPos(Window* topLevel);     // position on the display
 Size headlessMinClientSize(Window* topLevel);  // from GetMinMaxInfo at creation; {0, 0} if none
 
 // ---- Pointer ----
-// Each moves the pointer to (x, y) in the main window's client coordinates first; cursorPos
-// then answers that point in display coordinates.
+// Each moves the pointer to (x, y) in the main window's client coordinates first (cursorPos
+// then answers that point in display coordinates), delivers the message and pumps.
 void headlessPointerMove(int x, int y);
 void headlessPointerDown(int x, int y);  // left button pressed
 void headlessPointerUp(int x, int y);    // left button released

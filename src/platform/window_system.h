@@ -175,8 +175,10 @@ void setDarkFrame(Window* topLevel);  // dark window decorations where the deskt
 void showWindow(Window* topLevel);    // make a top-level window created without StyleVisible visible, and paint it
 
 // ---- Backend selection (once, before the first window) ----
-// Real display: SDL2. Only chooses: the display is opened by the first createWindow, which
-// returns null when no display can be opened.
+// Real display: SDL2. Only chooses: the display is opened by the first primaryDisplaySize or
+// createWindow of a top-level window; createWindow returns null when no display can be
+// opened (primaryDisplaySize then answers {0, 0}). It is closed with the last top-level
+// window. The warning box blocks: the windows do not repaint until it is closed.
 void windowUseSdl();
 // Headless: see window_headless.h for the test-side controls.
 void windowUseHeadless(int displayW, int displayH);
