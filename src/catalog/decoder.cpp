@@ -1,0 +1,217 @@
+// The clip decoder: six 1 MiB windows spread over a recording, the loudest usable one
+// resampled to 48 kHz, brought to a common loudness and faded at both ends.
+//
+// Sections: constants and per-thread state, windows, decoding one window, finishing the clip.
+#include "catalog/decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <minimp3.h>
+
+#include "app/program.h"
+#include "catalog/recording.h"
+
+namespace {
+
+// ---- Constants and per-thread state ----
+
+constexpr int64_t kWindowBytes = 1048576;      // MP3 bytes read per attempt
+constexpr int64_t kMinRecordingBytes = 200000;
+constexpr size_t kMinWindowBytes = 65536;      // a window of fewer bytes is not decoded
+constexpr int kAttempts = 6;
+constexpr double kAttemptStride = 0.163;       // of the span, between successive windows
+constexpr size_t kMaxCollect = 1440000;        // source samples collected per attempt
+// More than an attempt can collect: collection stops at kMaxCollect and a frame adds at
+// most 1152 samples, so the decode loop never reallocates.
+constexpr size_t kPcmCapacity = kMaxCollect + MINIMP3_MAX_SAMPLES_PER_FRAME;
+constexpr size_t kMinAttemptSamples = 24000;
+constexpr int kMinRate = 8000, kMaxRate = 48000;  // Hz, the first frame's rate must lie here
+constexpr int64_t kClipRate = 48000;            // Hz, the engine's rate
+constexpr int64_t kMinClip = 4800, kMaxClip = 1440000;  // samples: 0.1 s, 30 s
+constexpr float kMinRms = 0.008f;               // below this the best window counts as silence
+constexpr float kTargetRms = 0.15f;             // common loudness
+constexpr float kMinGain = 0.2f, kMaxGain = 8.0f;
+constexpr float kPeakLimit = 0.9f;
+constexpr int kFadeLen = 1440;                  // samples, 30 ms raised-cosine fade at each end
+// A position this many periods past the recording's length is reduced by fmod instead of
+// subtraction, so that a huge or runaway position cannot stall the decoder.
+constexpr double kMaxWraps = 65536.0;
+
+struct DecoderState {
+    mp3dec_t dec;
+    std::vector<float> pcm;                          // the current attempt's mono samples
+    int16_t frame[MINIMP3_MAX_SAMPLES_PER_FRAME];    // one decoded frame, channels interleaved
+};
+
+// ---- Windows ----
+
+// The position reduced into [0, dur) by whole periods; 0 when either value is unusable.
+double reducePosition(double pos, double dur) {
+    if (!std::isfinite(pos) || !std::isfinite(dur) || !(dur > 0.0)) return 0.0;
+    double p = pos;
+    if (p >= dur * kMaxWraps) p = std::fmod(p, dur);
+    while (p >= dur) p -= dur;
+    if (p < 0.0) p += dur;
+    return p;
+}
+
+int64_t windowOffset(int attempt, double p, double dur, int64_t total) {
+    const int64_t maxOff = std::max<int64_t>(total - kWindowBytes, 0);
+    const double x = attempt * kAttemptStride + (dur > 0.0 ? p / dur : 0.0);
+    const double frac = x - std::floor(x);
+    int64_t off = int64_t(frac * double(maxOff));
+    if (off > total - kWindowBytes) off = maxOff;
+    return off;
+}
+
+// Bytes of the window at `off` into `window`; fewer than asked when the file is shorter
+// now than it was when its size was taken.
+size_t fillWindow(const RecordingSource& src, int64_t off, unsigned char* window) {
+    if (off < 0 || off >= src.size) return 0;
+    if (src.block) {
+        const size_t n = size_t(std::min<int64_t>(kWindowBytes, src.size - off));
+        std::memcpy(window, src.block + off, n);
+        return n;
+    }
+    FILE* f = src.file.get();
+    std::clearerr(f);
+    if (fseeko(f, off_t(off), SEEK_SET) != 0) return 0;
+    return std::fread(window, 1, size_t(kWindowBytes), f);
+}
+
+// ---- Decoding one window ----
+
+// Decodes window[0, n) into st.pcm as mono samples; returns the first decoded frame's rate
+// (0 when nothing decoded).
+int decodeWindow(DecoderState& st, const unsigned char* window, size_t n) {
+    mp3dec_init(&st.dec);
+    st.pcm.clear();
+    if (st.pcm.capacity() < kPcmCapacity) st.pcm.reserve(kPcmCapacity);
+    int rate = 0;
+    size_t at = 0;
+    while (at < n) {
+        if (st.pcm.size() >= kMaxCollect) break;
+        mp3dec_frame_info_t info{};
+        const int samples = mp3dec_decode_frame(&st.dec, window + at, int(n - at), st.frame, &info);
+        if (info.frame_bytes <= 0) break;
+        if (samples > 0) {
+            if (rate == 0) rate = info.hz;
+            const size_t base = st.pcm.size();
+            st.pcm.resize(base + size_t(samples));
+            float* dst = st.pcm.data() + base;
+            const int16_t* src = st.frame;
+            if (info.channels == 2) {
+                for (int i = 0; i < samples; ++i)
+                    dst[i] = float(int(src[2 * i]) + int(src[2 * i + 1])) * (1.0f / 65536.0f);
+            } else {
+                for (int i = 0; i < samples; ++i) dst[i] = float(src[i]) * (1.0f / 32768.0f);
+            }
+        }
+        at += size_t(info.frame_bytes);
+    }
+    return rate;
+}
+
+float rmsOf(const std::vector<float>& x) {
+    double sum = 0.0;
+    for (float v : x) sum += double(v) * double(v);
+    return float(std::sqrt(sum / double(x.size())));
+}
+
+// ---- Finishing the clip ----
+
+// Linear interpolation from `rate` to 48 kHz; the step is accumulated, not recomputed.
+void resampleTo48k(const std::vector<float>& x, int rate, float* out, int64_t n) {
+    const double step = rate / double(kClipRate);
+    const int64_t last = int64_t(x.size()) - 1;
+    const float* in = x.data();
+    double t = 0.0;
+    for (int64_t k = 0; k < n; ++k) {
+        const int64_t i = int64_t(t);
+        if (i < last) {
+            const double frac = t - double(i);
+            out[k] = float(in[i] * (1.0 - frac) + in[i + 1] * frac);
+        } else {
+            out[k] = in[last];
+        }
+        t += step;
+    }
+}
+
+void normalise(float* out, int64_t n, float rms) {
+    const float gain = std::clamp(kTargetRms / rms, kMinGain, kMaxGain);
+    float peak = 0.0f;
+    for (int64_t k = 0; k < n; ++k) {
+        out[k] *= gain;
+        peak = std::max(peak, std::fabs(out[k]));
+    }
+    if (peak > kPeakLimit) {
+        const float scale = kPeakLimit / peak;
+        for (int64_t k = 0; k < n; ++k) out[k] *= scale;
+    }
+}
+
+void fadeEnds(float* out, int64_t n) {
+    out[0] = 0.0f;
+    out[n - 1] = 0.0f;
+    for (int j = 1; j < kFadeLen; ++j) {
+        const float w = 0.5f - 0.5f * std::cos(float(j) * 3.1415927f / 1440.0f);
+        out[j] *= w;
+        out[n - 1 - j] *= w;
+    }
+}
+
+}  // namespace
+
+bool decodeStation(const Station& station, double pos, std::vector<float>& out) {
+    static_assert(2 * kFadeLen <= kMinClip, "the two fades must not overlap");
+    thread_local DecoderState st;
+    const wchar_t* name = station.file.c_str();
+
+    RecordingSource src;
+    if (!openRecording(station.file, src)) return false;
+    if (src.size < kMinRecordingBytes) return false;
+
+    const double dur = station.dur;
+    const double p = reducePosition(pos, dur);
+    std::vector<unsigned char> window(static_cast<size_t>(kWindowBytes));  // zero-filled
+    std::vector<float> best;
+    int bestRate = 0;
+    float bestRms = 0.0f;
+    for (int a = 0; a < kAttempts; ++a) {
+        const int64_t off = windowOffset(a, p, dur, src.size);
+        const size_t got = fillWindow(src, off, window.data());
+        if (got < kMinWindowBytes) continue;
+        const int rate = decodeWindow(st, window.data(), got);
+        if (rate < kMinRate || rate > kMaxRate) {
+            dbgLog("dec %ls att %d off %lld hz %d SKIP\n", name, a, (long long)off, rate);
+            continue;
+        }
+        if (st.pcm.size() < kMinAttemptSamples) {
+            dbgLog("dec %ls att %d pcm %d SHORT\n", name, a, int(st.pcm.size()));
+            continue;
+        }
+        const float rms = rmsOf(st.pcm);
+        if (rms > bestRms) {  // on a tie the earlier window stays
+            bestRms = rms;
+            bestRate = rate;
+            best.swap(st.pcm);
+        }
+    }
+    src.file.reset();
+
+    dbgLog("dec %ls pos %.1f dur %.1f bestRms %.4f bestN %d\n", name, pos, dur, double(bestRms),
+           int(best.size()));
+    if (best.empty() || bestRms < kMinRms) return false;
+
+    int64_t n = int64_t(best.size()) * kClipRate / bestRate;
+    if (n > kMaxClip) n = kMaxClip;
+    if (n < kMinClip) return false;
+    out.resize(size_t(n));
+    resampleTo48k(best, bestRate, out.data(), n);
+    normalise(out.data(), n, bestRms);
+    fadeEnds(out.data(), n);
+    return true;
+}
