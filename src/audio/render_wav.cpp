@@ -9,8 +9,10 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
+#include "catalog/decoder.h"
 #include "engine/engine.h"
 #include "engine/rng.h"
 #include "platform/clock.h"
@@ -152,6 +154,8 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     auto engine = std::make_unique<Engine>();
     Engine& e = *engine;
     e.syncDecode = true;
+    // Clips decode on two threads where there are two cores; the result is the same clip.
+    if (std::thread::hardware_concurrency() > 1) e.decodeClip = decodeStationOnTwoThreads;
     e.noise.store(source.noise.load());
     e.sweepMs.store(source.sweepMs.load());
     e.volume.store(source.volume.load());

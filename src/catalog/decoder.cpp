@@ -1,12 +1,17 @@
 // The clip decoder: six 1 MiB windows spread over a recording, the loudest usable one
 // resampled to 48 kHz, brought to a common loudness and faded at both ends.
 //
-// Sections: constants and per-thread state, windows, decoding one window, finishing the clip.
+// Sections: constants and per-thread state, windows, decoding one window, choosing the
+// window, finishing the clip, the two entry points.
 #include "catalog/decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
 #include <minimp3.h>
 
@@ -39,10 +44,15 @@ constexpr int kFadeLen = 1440;                  // samples, 30 ms raised-cosine 
 // subtraction, so that a huge or runaway position cannot stall the decoder.
 constexpr double kMaxWraps = 65536.0;
 
-struct DecoderState {
+// The MP3 decoder and its one-frame output buffer.
+struct FrameDecoder {
     mp3dec_t dec;
-    std::vector<float> pcm;                          // the current attempt's mono samples
     int16_t frame[MINIMP3_MAX_SAMPLES_PER_FRAME];    // one decoded frame, channels interleaved
+};
+
+struct DecoderState {
+    FrameDecoder fd;
+    std::vector<float> pcm;                          // the current attempt's mono samples
 };
 
 // ---- Windows ----
@@ -75,33 +85,38 @@ size_t fillWindow(const RecordingSource& src, int64_t off, unsigned char* window
         std::memcpy(window, src.block + off, n);
         return n;
     }
-    FILE* f = src.file.get();
-    std::clearerr(f);
-    if (fseeko(f, off_t(off), SEEK_SET) != 0) return 0;
-    return std::fread(window, 1, size_t(kWindowBytes), f);
+    // pread leaves the stream's position alone, so several threads may read windows at once.
+    const int fd = fileno(src.file.get());
+    size_t got = 0;
+    while (got < size_t(kWindowBytes)) {
+        const ssize_t n = pread(fd, window + got, size_t(kWindowBytes) - got, off_t(off) + off_t(got));
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    return got;
 }
 
 // ---- Decoding one window ----
 
-// Decodes window[0, n) into st.pcm as mono samples; returns the first decoded frame's rate
+// Decodes window[0, n) into pcm as mono samples; returns the first decoded frame's rate
 // (0 when nothing decoded).
-int decodeWindow(DecoderState& st, const unsigned char* window, size_t n) {
-    mp3dec_init(&st.dec);
-    st.pcm.clear();
-    if (st.pcm.capacity() < kPcmCapacity) st.pcm.reserve(kPcmCapacity);
+int decodeWindow(FrameDecoder& fd, std::vector<float>& pcm, const unsigned char* window, size_t n) {
+    mp3dec_init(&fd.dec);
+    pcm.clear();
+    if (pcm.capacity() < kPcmCapacity) pcm.reserve(kPcmCapacity);
     int rate = 0;
     size_t at = 0;
     while (at < n) {
-        if (st.pcm.size() >= kMaxCollect) break;
+        if (pcm.size() >= kMaxCollect) break;
         mp3dec_frame_info_t info{};
-        const int samples = mp3dec_decode_frame(&st.dec, window + at, int(n - at), st.frame, &info);
+        const int samples = mp3dec_decode_frame(&fd.dec, window + at, int(n - at), fd.frame, &info);
         if (info.frame_bytes <= 0) break;
         if (samples > 0) {
             if (rate == 0) rate = info.hz;
-            const size_t base = st.pcm.size();
-            st.pcm.resize(base + size_t(samples));
-            float* dst = st.pcm.data() + base;
-            const int16_t* src = st.frame;
+            const size_t base = pcm.size();
+            pcm.resize(base + size_t(samples));
+            float* dst = pcm.data() + base;
+            const int16_t* src = fd.frame;
             if (info.channels == 2) {
                 for (int i = 0; i < samples; ++i)
                     dst[i] = float(int(src[2 * i]) + int(src[2 * i + 1])) * (1.0f / 65536.0f);
@@ -163,7 +178,69 @@ void fadeEnds(float* out, int64_t n) {
     }
 }
 
+// ---- Choosing the window ----
+
+// One attempt's window and what it decoded to.
+struct Attempt {
+    int64_t off = 0;         // window offset in the recording
+    size_t got = 0;          // bytes read into the window
+    int rate = 0;            // first decoded frame's rate, 0 when nothing decoded
+};
+
+// Reads and decodes attempt a's window into pcm.
+Attempt runAttempt(FrameDecoder& fd, std::vector<float>& pcm, const RecordingSource& src, int a, double p,
+                   double dur, unsigned char* window) {
+    Attempt at;
+    at.off = windowOffset(a, p, dur, src.size);
+    at.got = fillWindow(src, at.off, window);
+    if (at.got >= kMinWindowBytes) at.rate = decodeWindow(fd, pcm, window, at.got);
+    return at;
+}
+
+// The loudest usable attempt so far; attempts are offered in window order, and on a tie the
+// earlier one stays.
+struct Choice {
+    float rms = 0.0f;
+    int rate = 0;
+    int index = -1;
+};
+
+// Logs why an attempt is passed over, or returns its RMS when it is usable (negative if not).
+float judgeAttempt(const wchar_t* name, int a, const Attempt& at, const std::vector<float>& pcm) {
+    if (at.got < kMinWindowBytes) return -1.0f;
+    if (at.rate < kMinRate || at.rate > kMaxRate) {
+        dbgLog("dec %ls att %d off %lld hz %d SKIP\n", name, a, (long long)at.off, at.rate);
+        return -1.0f;
+    }
+    if (pcm.size() < kMinAttemptSamples) {
+        dbgLog("dec %ls att %d pcm %d SHORT\n", name, a, int(pcm.size()));
+        return -1.0f;
+    }
+    return rmsOf(pcm);
+}
+
+// ---- Finishing the clip ----
+
+// The final log line; then the clip from the chosen samples into out, or false.
+bool finishClip(const wchar_t* name, double pos, double dur, const Choice& best, const std::vector<float>& samples,
+                std::vector<float>& out) {
+    dbgLog("dec %ls pos %.1f dur %.1f bestRms %.4f bestN %d\n", name, pos, dur, double(best.rms),
+           int(best.index >= 0 ? samples.size() : 0));
+    if (best.index < 0 || samples.empty() || best.rms < kMinRms) return false;
+
+    int64_t n = int64_t(samples.size()) * kClipRate / best.rate;
+    if (n > kMaxClip) n = kMaxClip;
+    if (n < kMinClip) return false;
+    out.resize(size_t(n));
+    resampleTo48k(samples, best.rate, out.data(), n);
+    normalise(out.data(), n, best.rms);
+    fadeEnds(out.data(), n);
+    return true;
+}
+
 }  // namespace
+
+// ---- The two entry points ----
 
 bool decodeStation(const Station& station, double pos, std::vector<float>& out) {
     static_assert(2 * kFadeLen <= kMinClip, "the two fades must not overlap");
@@ -178,40 +255,52 @@ bool decodeStation(const Station& station, double pos, std::vector<float>& out) 
     const double p = reducePosition(pos, dur);
     std::vector<unsigned char> window(static_cast<size_t>(kWindowBytes));  // zero-filled
     std::vector<float> best;
-    int bestRate = 0;
-    float bestRms = 0.0f;
+    Choice choice;
     for (int a = 0; a < kAttempts; ++a) {
-        const int64_t off = windowOffset(a, p, dur, src.size);
-        const size_t got = fillWindow(src, off, window.data());
-        if (got < kMinWindowBytes) continue;
-        const int rate = decodeWindow(st, window.data(), got);
-        if (rate < kMinRate || rate > kMaxRate) {
-            dbgLog("dec %ls att %d off %lld hz %d SKIP\n", name, a, (long long)off, rate);
-            continue;
-        }
-        if (st.pcm.size() < kMinAttemptSamples) {
-            dbgLog("dec %ls att %d pcm %d SHORT\n", name, a, int(st.pcm.size()));
-            continue;
-        }
-        const float rms = rmsOf(st.pcm);
-        if (rms > bestRms) {  // on a tie the earlier window stays
-            bestRms = rms;
-            bestRate = rate;
+        const Attempt at = runAttempt(st.fd, st.pcm, src, a, p, dur, window.data());
+        const float rms = judgeAttempt(name, a, at, st.pcm);
+        if (rms > choice.rms) {
+            choice = {rms, at.rate, a};
             best.swap(st.pcm);
         }
     }
     src.file.reset();
+    return finishClip(name, pos, dur, choice, best, out);
+}
 
-    dbgLog("dec %ls pos %.1f dur %.1f bestRms %.4f bestN %d\n", name, pos, dur, double(bestRms),
-           int(best.size()));
-    if (best.empty() || bestRms < kMinRms) return false;
+bool decodeStationOnTwoThreads(const Station& station, double pos, std::vector<float>& out) {
+    const wchar_t* name = station.file.c_str();
+    RecordingSource src;
+    if (!openRecording(station.file, src)) return false;
+    if (src.size < kMinRecordingBytes) return false;
 
-    int64_t n = int64_t(best.size()) * kClipRate / bestRate;
-    if (n > kMaxClip) n = kMaxClip;
-    if (n < kMinClip) return false;
-    out.resize(size_t(n));
-    resampleTo48k(best, bestRate, out.data(), n);
-    normalise(out.data(), n, bestRms);
-    fadeEnds(out.data(), n);
-    return true;
+    const double dur = station.dur;
+    const double p = reducePosition(pos, dur);
+    // Every attempt keeps its own samples until all are judged in window order. The buffers
+    // stay with the calling thread, so later calls reuse their pages.
+    std::array<Attempt, kAttempts> attempts;
+    thread_local std::array<std::vector<float>, kAttempts> buffers;
+    std::array<std::vector<float>, kAttempts>& pcm = buffers;  // this thread's, for the helper too
+    auto decodeEvery = [&](int first) {
+        FrameDecoder fd;
+        std::vector<unsigned char> window(static_cast<size_t>(kWindowBytes));  // zero-filled
+        for (int a = first; a < kAttempts; a += 2) attempts[a] = runAttempt(fd, pcm[a], src, a, p, dur, window.data());
+    };
+    try {
+        std::thread helper(decodeEvery, 1);
+        decodeEvery(0);
+        helper.join();
+    } catch (const std::system_error&) {
+        // No second thread to be had: the odd windows are decoded here too.
+        decodeEvery(1);
+    }
+    src.file.reset();
+
+    Choice choice;
+    for (int a = 0; a < kAttempts; ++a) {
+        const float rms = judgeAttempt(name, a, attempts[a], pcm[a]);
+        if (rms > choice.rms) choice = {rms, attempts[a].rate, a};
+    }
+    static const std::vector<float> none;
+    return finishClip(name, pos, dur, choice, choice.index >= 0 ? pcm[choice.index] : none, out);
 }

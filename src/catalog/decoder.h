@@ -12,3 +12,8 @@
 // Clip of 4800..1440000 samples into out (true), or false with out untouched.
 // pos: seconds into the recording (reduced modulo dur). Writes decode log lines.
 bool decodeStation(const Station& station, double pos, std::vector<float>& out);
+
+// The same clip, log lines and result, with the six windows decoded on two threads (the
+// caller's and a helper started for the call); for offline renders, which have both cores
+// to themselves. The calling thread keeps six windows' sample buffers (about 35 MB).
+bool decodeStationOnTwoThreads(const Station& station, double pos, std::vector<float>& out);

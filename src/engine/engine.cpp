@@ -130,7 +130,7 @@ void Engine::refreshStations() {
     pending.clear();
     pending.reserve(n);  // never holds a station twice, so queueDecode never allocates
     inFlight = -1;
-    rng = timeSeed();
+    rng = runSeed();
 }
 
 // ---- Start of a run ----

@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/clock.h"
+
 #include "engine/decode_worker.h"
 #include "engine/dsp.h"
 
@@ -118,6 +120,7 @@ public:
     DecodeFn decodeClip = decodeStation;  // decoder for this thread's own decoding
     DecodeWorker* dec = &g_dec;           // the worker of live (not syncDecode) engines
     bool flushSubnormals = true;          // render flushes subnormals while it mixes
+    uint64_t (*runSeed)() = timeSeed;     // seed of rng at the start of every run
 
     // ---- Operations (rendering thread) ----
     // Fills out[0..frames) (frames >= 0). Callers pass at most 2048 (live) or 1024 (offline).
