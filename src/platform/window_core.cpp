@@ -573,6 +573,7 @@ Rect clientRect(Window* w) {
     const Size s = clientSize(w);
     return Rect{0, 0, s.cx, s.cy};
 }
+Rect windowRect(Window* w) { return alive(w) ? w->rect : Rect{}; }
 Window* parentOf(Window* w) { return alive(w) ? w->parent : nullptr; }
 int controlId(Window* w) { return alive(w) ? w->id : 0; }
 unsigned windowStyle(Window* w) { return alive(w) ? w->style : 0; }

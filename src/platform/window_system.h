@@ -142,6 +142,7 @@ void moveWindow(Window* w, int x, int y, int width, int height, bool repaint);
 void setWindowText(Window* w, const std::wstring& text);
 std::wstring windowText(Window* w);
 Rect clientRect(Window* w);  // {0, 0, width, height}
+Rect windowRect(Window* w);  // its place: in the parent's client area; a top-level's client area on the display
 Window* parentOf(Window* w);
 int controlId(Window* w);
 unsigned windowStyle(Window* w);

@@ -44,10 +44,10 @@ void applyFonts();
 // The minimum-size answer of the main window.
 void layoutMinSize(MinMaxInfo& mm);
 
-// The title fit on its own: starting from the em height -S(25), up to four new heights
-// that bring the title's drawn width (measured width + S(5) per letter gap) within the
-// space from S(27) to width - S(24), leaving less than S(6) to spare; heights stay within
-// -64..-8. S() here uses `scale`.
+// The title fit on its own: starting from the em height -S(25), at most four new heights,
+// ending on the largest one seen whose drawn width (measured width + S(5) per letter gap)
+// fits the space from S(27) to width - S(24); heights stay within -64..-8. S() here uses
+// `scale`. No fitting when that space is 60 pixels or less.
 struct TitleFit {
     FontRef font;     // the final title font
     int height = 0;   // its em height (negative)
