@@ -208,7 +208,8 @@ struct FitCase {
 
 TEST(TitleFit, LargestHeightThatFitsAtTheWindowSizes) {
     const FitCase cases[] = {{1.0f, 520}, {1.0f, 560}, {1.0f, 700}, {1.0f, 960},
-                             {1000.0f / 760.0f, 1280}, {1.7f, 952}, {1.7f, 1120}, {1.7f, 2000}};
+                             {1000.0f / 760.0f, 1280}, {1150.0f / 760.0f, 1120},
+                             {1.7f, 952}, {1.7f, 1120}, {1.7f, 2000}};
     for (const FitCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " at " + std::to_string(c.scale));
         const TitleFit fit = fitTitleFont(c.scale, c.width);
