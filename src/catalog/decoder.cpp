@@ -98,12 +98,20 @@ size_t fillWindow(const RecordingSource& src, int64_t off, unsigned char* window
 
 // ---- Decoding one window ----
 
-// Decodes window[0, n) into pcm as mono samples; returns the first decoded frame's rate
-// (0 when nothing decoded).
-int decodeWindow(FrameDecoder& fd, std::vector<float>& pcm, const unsigned char* window, size_t n) {
+// Every sample is an integer times 2^-16 (stereo sum) or 2^-15 (mono), so its square is an
+// integer count of 2^-32 units, at most 2^32 of them. Fewer than 2^21 samples sum to below
+// 2^53 units: every partial sum of the squares is exact in a double, so the integer sum
+// converted to double is bit for bit the double sum taken sample by sample, in any order.
+static_assert(kPcmCapacity < (size_t(1) << 21), "sum of squares must stay exact");
+
+// Decodes window[0, n) into pcm as mono samples and sums their squares into sumSq (units of
+// 2^-32); returns the first decoded frame's rate (0 when nothing decoded).
+int decodeWindow(FrameDecoder& fd, std::vector<float>& pcm, const unsigned char* window, size_t n,
+                 uint64_t& sumSq) {
     mp3dec_init(&fd.dec);
     pcm.clear();
     if (pcm.capacity() < kPcmCapacity) pcm.reserve(kPcmCapacity);
+    uint64_t sq = 0;
     int rate = 0;
     size_t at = 0;
     while (at < n) {
@@ -118,21 +126,28 @@ int decodeWindow(FrameDecoder& fd, std::vector<float>& pcm, const unsigned char*
             float* dst = pcm.data() + base;
             const int16_t* src = fd.frame;
             if (info.channels == 2) {
-                for (int i = 0; i < samples; ++i)
-                    dst[i] = float(int(src[2 * i]) + int(src[2 * i + 1])) * (1.0f / 65536.0f);
+                for (int i = 0; i < samples; ++i) {
+                    const int64_t v = int64_t(src[2 * i]) + src[2 * i + 1];
+                    dst[i] = float(v) * (1.0f / 65536.0f);
+                    sq += uint64_t(v * v);
+                }
             } else {
-                for (int i = 0; i < samples; ++i) dst[i] = float(src[i]) * (1.0f / 32768.0f);
+                for (int i = 0; i < samples; ++i) {
+                    const int64_t v = src[i];
+                    dst[i] = float(v) * (1.0f / 32768.0f);
+                    sq += uint64_t(v * v) << 2;
+                }
             }
         }
         at += size_t(info.frame_bytes);
     }
+    sumSq = sq;
     return rate;
 }
 
-float rmsOf(const std::vector<float>& x) {
-    double sum = 0.0;
-    for (float v : x) sum += double(v) * double(v);
-    return float(std::sqrt(sum / double(x.size())));
+// Square root of the mean square, in double, narrowed to float.
+float rmsOf(uint64_t sumSq, size_t count) {
+    return float(std::sqrt(double(sumSq) * 0x1p-32 / double(count)));
 }
 
 // ---- Finishing the clip ----
@@ -185,6 +200,7 @@ struct Attempt {
     int64_t off = 0;         // window offset in the recording
     size_t got = 0;          // bytes read into the window
     int rate = 0;            // first decoded frame's rate, 0 when nothing decoded
+    uint64_t sumSq = 0;      // the decoded samples' squares summed, in units of 2^-32
 };
 
 // Reads and decodes attempt a's window into pcm.
@@ -193,7 +209,7 @@ Attempt runAttempt(FrameDecoder& fd, std::vector<float>& pcm, const RecordingSou
     Attempt at;
     at.off = windowOffset(a, p, dur, src.size);
     at.got = fillWindow(src, at.off, window);
-    if (at.got >= kMinWindowBytes) at.rate = decodeWindow(fd, pcm, window, at.got);
+    if (at.got >= kMinWindowBytes) at.rate = decodeWindow(fd, pcm, window, at.got, at.sumSq);
     return at;
 }
 
@@ -216,7 +232,7 @@ float judgeAttempt(const wchar_t* name, int a, const Attempt& at, const std::vec
         dbgLog("dec %ls att %d pcm %d SHORT\n", name, a, int(pcm.size()));
         return -1.0f;
     }
-    return rmsOf(pcm);
+    return rmsOf(at.sumSq, pcm.size());
 }
 
 // ---- Finishing the clip ----
@@ -286,14 +302,17 @@ bool decodeStationOnTwoThreads(const Station& station, double pos, std::vector<f
         std::vector<unsigned char> window(static_cast<size_t>(kWindowBytes));  // zero-filled
         for (int a = first; a < kAttempts; a += 2) attempts[a] = runAttempt(fd, pcm[a], src, a, p, dur, window.data());
     };
+    std::thread helper;
     try {
-        std::thread helper(decodeEvery, 1);
-        decodeEvery(0);
-        helper.join();
+        helper = std::thread(decodeEvery, 1);
     } catch (const std::system_error&) {
-        // No second thread to be had: the odd windows are decoded here too.
-        decodeEvery(1);
+        // No second thread to be had: the odd windows are decoded here too, after the even.
     }
+    decodeEvery(0);
+    if (helper.joinable())
+        helper.join();
+    else
+        decodeEvery(1);
     src.file.reset();
 
     Choice choice;

@@ -278,6 +278,7 @@ TEST(DecodeStation, UnusablePositionsAndLengthsNeitherHangNorFail) {
         const std::vector<std::string> lines = log.lines();
         ASSERT_EQ(lines.size(), 7u);
         for (int a = 0; a < 6; ++a) EXPECT_EQ(lines[a].rfind("dec noise.mp3 att " + std::to_string(a) + " off ", 0), 0u);
+        if (std::isfinite(c.pos) && c.dur > 0.0f) continue;  // the clip: only where no period exists
         EXPECT_TRUE(decodeStation(stationFor(L"quiet.mp3", c.dur), c.pos, out));
         EXPECT_GE(out.size(), 4800u);
     }
@@ -384,12 +385,12 @@ TEST(DecodeStation, ARecordingThatShrinksIsDecodedOnlyAsFarAsItCanBeRead) {
 TEST(DecodeStation, TwoThreadsDecodeAtOnceWithTheSameResults) {
     ProgramFolder folder;
     LogCapture log;
-    folder.put("rising.mp3", readBytes(fixturePath("rising_stereo44k.mp3")));
+    folder.put("square.mp3", readBytes(fixturePath("square_mono22k.mp3")));
     folder.put("quiet.mp3", readBytes(fixturePath("quiet_stereo48k.mp3")));
-    const Station rising = stationFor(L"rising.mp3", 70.0f);
+    const Station square = stationFor(L"square.mp3", 20.0f);
     const Station quiet = stationFor(L"quiet.mp3", 18.0f);
-    std::vector<float> wantRising, wantQuiet;
-    ASSERT_TRUE(decodeStation(rising, 20.0, wantRising));
+    std::vector<float> wantSquare, wantQuiet;
+    ASSERT_TRUE(decodeStation(square, 7.0, wantSquare));
     ASSERT_TRUE(decodeStation(quiet, 5.0, wantQuiet));
     const std::vector<std::string> single = log.lines();
     ASSERT_EQ(single.size(), 2u);
@@ -398,8 +399,8 @@ TEST(DecodeStation, TwoThreadsDecodeAtOnceWithTheSameResults) {
     auto work = [&](int id) {
         std::vector<float> a, b;
         for (int i = 0; i < 2; ++i) {
-            same[id] &= decodeStation(id ? quiet : rising, id ? 5.0 : 20.0, a) && a == (id ? wantQuiet : wantRising);
-            same[id] &= decodeStation(id ? rising : quiet, id ? 20.0 : 5.0, b) && b == (id ? wantRising : wantQuiet);
+            same[id] &= decodeStation(id ? quiet : square, id ? 5.0 : 7.0, a) && a == (id ? wantQuiet : wantSquare);
+            same[id] &= decodeStation(id ? square : quiet, id ? 7.0 : 5.0, b) && b == (id ? wantSquare : wantQuiet);
         }
     };
     std::thread t0(work, 0), t1(work, 1);
