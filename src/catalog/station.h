@@ -1,7 +1,10 @@
 // The station catalogue: the list of stations the dial sweeps, and lookups of built-in data.
 //
 // loadStations runs once on the start-up thread before any other thread exists; afterwards
-// g_stations is read-only and every thread reads it without a lock.
+// g_stations is read-only and every thread reads it without a lock. The other functions are
+// pure or only read g_hInst and g_dir, and any thread may call them. All but
+// probeDurationBytes allocate; probing reads at most 64 KiB of a folder recording
+// and looks at built-in blocks in place.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +24,8 @@ extern std::vector<Station> g_stations;
 
 // Rebuilds g_stations from the built-in list, else <g_dir>/radio/stations.txt.
 void loadStations();
-// Parses list text into stations in text order (no probing, no sort); used by loadStations.
+// Parses list text into stations in text order (no probing, no sort; dur 600, offset 0);
+// used by loadStations. Malformed lines and frequencies that read as not-a-number are skipped.
 std::vector<Station> parseStationList(std::string_view text);
 
 // Built-in block by name; true only with a non-null pointer and a non-zero size.
