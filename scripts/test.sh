@@ -15,7 +15,7 @@ echo "== tests"
 (cd build && ctest --output-on-failure -L live)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRUM_SANITIZE=address,undefined -DKESTRUM_BENCH=OFF
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=address,undefined -DKESTRUM_BENCH=OFF
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" ctest --output-on-failure -j"$jobs" -LE live)
 
 echo "== ThreadSanitizer (engine and decode worker)"
