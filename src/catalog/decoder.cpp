@@ -254,6 +254,12 @@ bool finishClip(const wchar_t* name, double pos, double dur, const Choice& best,
     return true;
 }
 
+// The station's recording, when it can be found and is long enough to decode (no log line
+// otherwise).
+bool openForDecode(const Station& station, RecordingSource& src) {
+    return openRecording(station.file, src) && src.size >= kMinRecordingBytes;
+}
+
 }  // namespace
 
 // ---- The two entry points ----
@@ -264,8 +270,7 @@ bool decodeStation(const Station& station, double pos, std::vector<float>& out) 
     const wchar_t* name = station.file.c_str();
 
     RecordingSource src;
-    if (!openRecording(station.file, src)) return false;
-    if (src.size < kMinRecordingBytes) return false;
+    if (!openForDecode(station, src)) return false;
 
     const double dur = station.dur;
     const double p = reducePosition(pos, dur);
@@ -287,8 +292,7 @@ bool decodeStation(const Station& station, double pos, std::vector<float>& out) 
 bool decodeStationOnTwoThreads(const Station& station, double pos, std::vector<float>& out) {
     const wchar_t* name = station.file.c_str();
     RecordingSource src;
-    if (!openRecording(station.file, src)) return false;
-    if (src.size < kMinRecordingBytes) return false;
+    if (!openForDecode(station, src)) return false;
 
     const double dur = station.dur;
     const double p = reducePosition(pos, dur);

@@ -54,6 +54,14 @@ struct StationsScope {
     std::vector<Station> saved;
 };
 
+// The built-in list, loaded with the built-in data; g_hInst is left pointing at it.
+std::vector<Station> builtinStations() {
+    g_hInst = builtinDataBlocks();
+    StationsScope scope({});
+    loadStations();
+    return g_stations;
+}
+
 std::vector<std::string> lines(const std::string& path) {
     std::vector<std::string> out;
     std::ifstream in(path);
@@ -229,13 +237,7 @@ TEST(RenderWav, CopiesTheSettingsAndLeavesTheSourceAlone) {
 // 108.00 to 87.50, dwells of the sweep's length, and clips playing only on their stations.
 TEST(RenderWav, TraceOfARealRenderFollowsTheDial) {
     const DataBlockTable* saved = g_hInst;
-    g_hInst = builtinDataBlocks();
-    std::vector<Station> all;
-    {
-        StationsScope scope({});
-        loadStations();
-        all = g_stations;
-    }
+    const std::vector<Station> all = builtinStations();
     ASSERT_GE(all.size(), 3u) << "the built-in list";
     // Three stations keep the clip decoding short.
     StationsScope three({all[0], all[all.size() / 2], all.back()});
@@ -283,13 +285,7 @@ uint64_t fixedSeed() { return 0x1234567887654321ull; }
 
 TEST(RenderWav, ClipsDecodedOnTwoThreadsGiveTheSameSamples) {
     const DataBlockTable* saved = g_hInst;
-    g_hInst = builtinDataBlocks();
-    std::vector<Station> all;
-    {
-        StationsScope scope({});
-        loadStations();
-        all = g_stations;
-    }
+    const std::vector<Station> all = builtinStations();
     ASSERT_GE(all.size(), 8u);
     StationsScope some({all[0], all[1], all[2], all[3], all[all.size() / 2], all.back()});
     auto run = [](DecodeFn decode, std::vector<float>& out, std::vector<std::vector<float>>& clips) {
