@@ -23,7 +23,8 @@ bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SAN
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" -L engine)
 
 echo "== fuzz targets (short runs)"
-CC=clang CXX=clang++ bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_FUZZ=ON -DKESTRUM_TESTS=OFF -DKESTRUM_BENCH=OFF
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_FUZZ=ON -DKESTRUM_TESTS=OFF -DKESTRUM_BENCH=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_station_list fuzz_decode_station
 for f in build-fuzz/tests/fuzz/fuzz_*; do
   [ -x "$f" ] || continue
   corpus="tests/fuzz/corpus/$(basename "$f")"

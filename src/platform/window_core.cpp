@@ -414,7 +414,9 @@ int fireDueTimers() {
     std::vector<std::pair<Window*, int>> due;
     for (const Timer& t : g_timers)
         if (t.dueMs <= now) due.emplace_back(t.w, t.id);
-    for (auto [w, id] : due) {
+    for (const auto& entry : due) {
+        Window* const w = entry.first;
+        const int id = entry.second;
         auto it = std::find_if(g_timers.begin(), g_timers.end(), [&](const Timer& t) { return t.w == w && t.id == id; });
         if (it == g_timers.end() || it->dueMs > now) continue;
         it->dueMs += uint64_t(it->periodMs);
