@@ -16,6 +16,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../tests/live/lib/pulse.sh"
+. "$here/../tests/live/lib/display.sh"
 
 kestrum=${1:-$here/../build/kestrum}
 seconds=${2:-30}
@@ -35,14 +36,7 @@ trap cleanup EXIT
 [ -x "$kestrum" ] || { echo "live_cpu: $kestrum is missing (build the kestrum target)"; exit 1; }
 
 # A display number nobody uses.
-n=71
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 "${KESTRUM_SCREEN:-1024x864}x24" -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >"$tmp/openbox.log" 2>&1 &
-wm_pid=$!
+display_start 71 "${KESTRUM_SCREEN:-1024x864}" "$tmp" || exit 1
 pulse_start "$tmp/pulse" || exit 1
 
 "$kestrum" >"$tmp/app.log" 2>&1 &

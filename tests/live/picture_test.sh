@@ -15,6 +15,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib/pulse.sh"
+. "$here/lib/display.sh"
 
 kestrum=$1
 title="Kestrum - Radio Band Scanner"
@@ -41,14 +42,7 @@ pass() { echo "ok:   $*"; }
 
 [ -x "$kestrum" ] || { echo "FAIL: $kestrum is missing (build the kestrum target)"; exit 1; }
 
-n=81
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1024x864x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >"$tmp/openbox.log" 2>&1 &
-wm_pid=$!
+display_start 81 1024x864 "$tmp" || exit 1
 pulse_start "$tmp/pulse" || exit 1
 
 "$kestrum" >"$tmp/app.log" 2>&1 &

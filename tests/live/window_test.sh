@@ -13,6 +13,7 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib/pulse.sh"
+. "$here/lib/display.sh"
 
 kestrum=$1
 build=${2:-/tmp}
@@ -39,15 +40,7 @@ for tool in Xvfb openbox xdotool xwininfo import convert compare; do
 done
 mkdir -p "$shots"
 
-n=91
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || die "Xvfb did not start: $(cat "$tmp/xvfb.log")"
-openbox >"$tmp/openbox.log" 2>&1 &
-wm_pid=$!
+display_start 91 1024x768 "$tmp" || die "no display"
 pulse_start "$tmp/pulse" || die "the sound server did not start"
 
 "$kestrum" >"$tmp/app.log" 2>&1 &
