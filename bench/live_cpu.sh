@@ -59,6 +59,10 @@ ticks() {  # user + system clock ticks of a process, all threads
   awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
 }
 hz=$(getconf CLK_TCK)
+thread_ticks() {  # "tid ticks" for every thread of a process
+  for t in /proc/"$1"/task/*; do awk -v t="${t##*/}" '{ print t, $14 + $15 }' "$t/stat" 2>/dev/null; done
+}
+thread_ticks "$app_pid" >"$tmp/threads0"
 a0=$(ticks "$app_pid") x0=$(ticks "$xvfb_pid") p0=$(ticks "$KESTRUM_PULSE_PID") t0=$(date +%s.%N)
 perf_pid=
 if [ -n "${KESTRUM_PERF:-}" ]; then
@@ -74,6 +78,7 @@ else
 fi
 [ -n "$perf_pid" ] && wait "$perf_pid"
 a1=$(ticks "$app_pid") x1=$(ticks "$xvfb_pid") p1=$(ticks "$KESTRUM_PULSE_PID") t1=$(date +%s.%N)
+thread_ticks "$app_pid" >"$tmp/threads1"
 kill -0 "$app_pid" 2>/dev/null || { echo "live_cpu: kestrum ended early"; cat "$tmp/app.log"; exit 1; }
 
 awk -v a=$((a1 - a0)) -v x=$((x1 - x0)) -v p=$((p1 - p0)) -v hz="$hz" -v t0="$t0" -v t1="$t1" 'BEGIN {
@@ -81,3 +86,9 @@ awk -v a=$((a1 - a0)) -v x=$((x1 - x0)) -v p=$((p1 - p0)) -v hz="$hz" -v t0="$t0
   printf "over %.1f s live: kestrum %.1f %% of one core; Xvfb %.1f %%; pulseaudio %.1f %%\n",
          wall, 100 * a / hz / wall, 100 * x / hz / wall, 100 * p / hz / wall
 }'
+# Each thread's share: the window thread is the process id; of the others, the audio thread
+# wakes every few milliseconds, the decode worker only while it decodes clips.
+awk -v pid="$app_pid" -v hz="$hz" -v t0="$t0" -v t1="$t1" '
+  NR == FNR { before[$1] = $2; next }
+  { d = $2 - before[$1]; printf "  thread %s%s: %.1f %% of one core\n", $1, ($1 == pid ? " (window)" : ""), 100 * d / hz / (t1 - t0) }
+' "$tmp/threads0" "$tmp/threads1"
