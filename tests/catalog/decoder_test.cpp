@@ -3,6 +3,7 @@
 // fades, window offsets and choice, failures and the exact decode log lines.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -294,12 +295,13 @@ TEST(DecodeStation, MissingTooSmallOrNotAFileFailsWithoutALogLine) {
     std::filesystem::create_directory(folder.radio() / "folder.mp3");
     std::filesystem::create_directory(folder.radio() / "sub");
     std::filesystem::copy_file(folder.radio() / "full.mp3", folder.radio() / "sub" / "x.mp3");
+    ASSERT_EQ(mkfifo((folder.radio() / "pipe.mp3").c_str(), 0600), 0);  // no writer: opening must not wait
     BlockTable table;
     table.add(u"R_BLOCK_MP3", std::vector<unsigned char>(quiet.begin(), quiet.begin() + 199999));
     table.add(u"R_FULL_MP3", std::vector<unsigned char>(quiet.begin(), quiet.begin() + 150000));
     table.install();
     const std::wstring cases[] = {
-        L"missing.mp3", L"small.mp3", L"folder.mp3", L"", L".", L"..",
+        L"missing.mp3", L"small.mp3", L"folder.mp3", L"pipe.mp3", L"", L".", L"..",
         std::wstring(100000, L'a') + L".mp3",
         std::wstring(L"sub/x.mp3\0", 10),        // a zero character never reaches the OS
         L"block.mp3",                            // a small block, no folder file

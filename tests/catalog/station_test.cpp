@@ -2,6 +2,8 @@
 // data and loading from the radio folder and from built-in blocks.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -263,6 +265,24 @@ TEST_F(LoadStations, NoListOrAFolderInItsPlaceGivesAnEmptyCatalogue) {
     std::filesystem::create_directory(folder.radio() / "stations.txt");
     loadStations();
     EXPECT_TRUE(g_stations.empty());
+}
+
+TEST_F(LoadStations, NamedPipesAreNotWaitedOn) {
+    // Opening a pipe with no writer would block; each one counts as missing.
+    ProgramFolder folder;
+    ASSERT_EQ(mkfifo((folder.radio() / "stations.txt").c_str(), 0600), 0);
+    g_stations.resize(3);
+    loadStations();
+    EXPECT_TRUE(g_stations.empty());
+
+    std::filesystem::remove(folder.radio() / "stations.txt");
+    ASSERT_EQ(mkfifo((folder.radio() / "pipe.mp3").c_str(), 0600), 0);
+    folder.putText("stations.txt", "90|PIPE|pipe.mp3\n");
+    loadStations();
+    ASSERT_EQ(g_stations.size(), 1u);
+    EXPECT_EQ(g_stations[0].name, L"PIPE");
+    EXPECT_EQ(g_stations[0].dur, 600.0f);
+    expectOffsetsWithinDur();
 }
 
 TEST_F(LoadStations, LongListsAndLongNames) {
