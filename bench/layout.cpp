@@ -43,7 +43,7 @@ void BM_MakeFonts(benchmark::State& state) {
     const Size2 sz = kSizes[state.range(0)];
     const float scale = state.range(0) == 0 ? 1.0f : 1000.0f / 760.0f;
     windowUseHeadless(2560, 1600);
-    registerWindowClass("BenchFontsHost", defaultProc, CursorShape::Arrow);
+    registerWindowClass("BenchFontsHost", defaultHandling, CursorShape::Arrow);
     WindowCreate c;
     c.className = "BenchFontsHost";
     c.w = sz.w;

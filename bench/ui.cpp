@@ -120,7 +120,7 @@ void BM_ButtonPaint(benchmark::State& state) {
     g_live = true;
     auto dc = Canvas::create(242, 46);
     for (auto _ : state) {
-        drawButton(DrawItemInfo{kIdTog, nullptr, dc.get(), Rect{0, 0, 242, 46}});
+        drawButton(ButtonPaint{kIdTog, nullptr, dc.get(), Rect{0, 0, 242, 46}});
         benchmark::ClobberMemory();
     }
 }

@@ -1,7 +1,7 @@
 // The window core: the window tree, classes and procedures, message delivery (sent, posted
 // and the loop's turn), timers, invalidation and painting into each window's own canvas,
 // composition of a top-level window's frame from its picture and its children's, mouse
-// routing with capture and cursor, and the built-in "STATIC" and "BUTTON" classes. The
+// routing with capture and cursor, and the built-in "Label" and "Button" classes. The
 // display itself is the backend's (window_backend.h); nothing here touches SDL.
 //
 // Sections: state; classes; tree helpers; composition; creation and destruction; messages
@@ -24,7 +24,7 @@
 struct WindowClass {
     WindowProc proc = nullptr;
     CursorShape cursor = CursorShape::Arrow;
-    bool builtinStatic = false;
+    bool builtinLabel = false;
     bool builtinButton = false;
 };
 
@@ -45,12 +45,12 @@ public:
     bool visible = false;
     bool invalid = true;  // a new window has everything to paint
     bool erase = true;
-    bool validated = false;  // beginPaint ran during the current Paint
+    bool validated = false;  // paintBegin ran during the current Paint
     bool sizeSent = false;
     bool frameDirty = true;
     bool dead = false;
     bool destroying = false;
-    bool pressed = false;  // BUTTON: left press inside, not yet released
+    bool pressed = false;  // Button: left press inside, not yet released
     Size minClient{0, 0};
 };
 
@@ -100,12 +100,12 @@ std::string lowerName(const std::string& name) {
     return s;
 }
 
-intptr_t staticProc(Window* w, const WinMsg& msg);
+intptr_t labelProc(Window* w, const WinMsg& msg);
 intptr_t buttonProc(Window* w, const WinMsg& msg);
 
 void registerBuiltins() {
-    if (g_classes.count("static")) return;
-    g_classes["static"] = WindowClass{staticProc, CursorShape::Arrow, true, false};
+    if (g_classes.count("label")) return;
+    g_classes["label"] = WindowClass{labelProc, CursorShape::Arrow, true, false};
     g_classes["button"] = WindowClass{buttonProc, CursorShape::Arrow, false, true};
 }
 
@@ -258,11 +258,11 @@ Window* createWindow(const WindowCreate& c) {
     };
 
     if (!w->parent) {
-        MinMaxInfo mm;
-        WinMsg m{MsgKind::GetMinMaxInfo};
-        m.minMax = &mm;
+        MinClientSize min;
+        WinMsg m{MsgKind::MinSizeQuery};
+        m.minSize = &min;
         sendMessage(w, m);
-        w->minClient = Size{std::max(0, mm.minClientW), std::max(0, mm.minClientH)};
+        w->minClient = Size{std::max(0, min.minClientW), std::max(0, min.minClientH)};
         w->rect.right = w->rect.left + std::max(w->rect.width(), w->minClient.cx);
         w->rect.bottom = w->rect.top + std::max(w->rect.height(), w->minClient.cy);
         const Size s = clientSize(w);
@@ -276,9 +276,9 @@ Window* createWindow(const WindowCreate& c) {
     }
     fitCanvas(w);
 
-    WinMsg nc{MsgKind::NcCreate};
-    nc.param = c.param;
-    if (sendMessage(w, nc) == 0) {
+    WinMsg attach{MsgKind::Attach};
+    attach.param = c.param;
+    if (sendMessage(w, attach) == 0) {
         if (w->parent) {
             auto& sib = w->parent->children;
             sib.erase(std::remove(sib.begin(), sib.end(), w), sib.end());
@@ -361,7 +361,7 @@ void postMessage(Window* w, const WinMsg& msg) {
     if (DisplayBackend* b = g_backend.load()) b->wake();
 }
 
-void postQuit(int code) { windowCoreQuit(code); }
+void quitLoop(int code) { windowCoreQuit(code); }
 
 void windowCoreQuit(int code) {
     {
@@ -511,16 +511,16 @@ void windowCoreReset() {
     if (g_dispatchDepth == 0) g_graveyard.clear();
 }
 
-intptr_t defaultProc(Window* w, const WinMsg& msg) {
+intptr_t defaultHandling(Window* w, const WinMsg& msg) {
     switch (msg.kind) {
-        case MsgKind::NcCreate:
+        case MsgKind::Attach:
             return 1;
         case MsgKind::Close:
             destroyWindow(w);
             return 0;
         case MsgKind::Paint:
-            beginPaint(w);
-            endPaint(w);
+            paintBegin(w);
+            paintEnd(w);
             return 0;
         case MsgKind::SetCursor:
             if (!alive(w)) return 0;
@@ -564,7 +564,7 @@ void setWindowText(Window* w, const std::wstring& text) {
     w->text = text;
     if (!w->parent) {
         if (DisplayBackend* b = g_backend.load()) b->setTitle(w, text);
-    } else if (w->cls->builtinStatic || w->cls->builtinButton) {
+    } else if (w->cls->builtinLabel || w->cls->builtinButton) {
         invalidate(w, true);
     }
 }
@@ -603,7 +603,7 @@ void redrawNow(Window* w, bool erase, bool allChildren) {
     presentIfDirty(topOf(w));
 }
 
-Canvas* beginPaint(Window* w) {
+Canvas* paintBegin(Window* w) {
     if (!alive(w)) return nullptr;
     fitCanvas(w);
     w->invalid = false;
@@ -615,7 +615,7 @@ Canvas* beginPaint(Window* w) {
     return alive(w) ? w->canvas.get() : nullptr;
 }
 
-void endPaint(Window* w) {
+void paintEnd(Window* w) {
     if (alive(w)) markFrameDirty(w);
 }
 
@@ -728,7 +728,7 @@ bool cursorPos(int& x, int& y) {
     return b && b->cursorPos(x, y);
 }
 
-bool screenToClient(Window* w, int& x, int& y) {
+bool displayToClient(Window* w, int& x, int& y) {
     DisplayBackend* b = g_backend.load();
     if (!b || !alive(w)) return false;
     int wx = 0, wy = 0;
@@ -787,15 +787,15 @@ int windowCoreTimerPeriod(Window* w, int id) {
 
 namespace {
 
-intptr_t staticProc(Window* w, const WinMsg& msg) {
+intptr_t labelProc(Window* w, const WinMsg& msg) {
     switch (msg.kind) {
         case MsgKind::Paint: {
-            Canvas* dc = beginPaint(w);
+            Canvas* dc = paintBegin(w);
             if (!dc) return 0;
-            CtlColorInfo info{w, dc, rgb(0, 0, 0), rgb(255, 255, 255), false};
-            WinMsg ask{MsgKind::CtlColorStatic};
-            ask.ctlColor = &info;
-            if (!sendMessage(w->parent, ask)) info = CtlColorInfo{w, dc, rgb(0, 0, 0), rgb(255, 255, 255), false};
+            LabelColours info{w, dc, rgb(0, 0, 0), rgb(255, 255, 255), false};
+            WinMsg ask{MsgKind::LabelColoursQuery};
+            ask.labelColours = &info;
+            if (!sendMessage(w->parent, ask)) info = LabelColours{w, dc, rgb(0, 0, 0), rgb(255, 255, 255), false};
             const Rect r = clientRect(w);
             dc->fillRect(r, info.background);
             FontRef oldFont = dc->setFont(w->font);
@@ -807,15 +807,15 @@ intptr_t staticProc(Window* w, const WinMsg& msg) {
             dc->setTransparentText(oldTransparent);
             dc->setTextColor(oldColor);
             dc->setFont(std::move(oldFont));
-            endPaint(w);
+            paintEnd(w);
             return 0;
         }
         default:
-            return defaultProc(w, msg);
+            return defaultHandling(w, msg);
     }
 }
 
-// A plain push button's look, for buttons that are not owner-drawn.
+// A plain push button's look, for buttons that are not parent-drawn.
 void paintPlainButton(Window* w, Canvas& dc) {
     const Rect r = clientRect(w);
     const Pen oldPen = dc.setPen(Pen{rgb(100, 100, 100), 1});
@@ -835,18 +835,18 @@ void paintPlainButton(Window* w, Canvas& dc) {
 intptr_t buttonProc(Window* w, const WinMsg& msg) {
     switch (msg.kind) {
         case MsgKind::Paint: {
-            Canvas* dc = beginPaint(w);
+            Canvas* dc = paintBegin(w);
             if (!dc) return 0;
-            if (w->style & StyleOwnerDraw) {
-                DrawItemInfo item{w->id, w, dc, clientRect(w)};
-                WinMsg m{MsgKind::DrawItem};
+            if (w->style & StyleDrawnByParent) {
+                ButtonPaint item{w->id, w, dc, clientRect(w)};
+                WinMsg m{MsgKind::DrawButton};
                 m.id = w->id;
-                m.drawItem = &item;
+                m.buttonPaint = &item;
                 sendMessage(w->parent, m);
             } else {
                 paintPlainButton(w, *dc);
             }
-            endPaint(w);
+            paintEnd(w);
             return 0;
         }
         case MsgKind::MouseDown:
@@ -870,7 +870,7 @@ intptr_t buttonProc(Window* w, const WinMsg& msg) {
         case MsgKind::MouseMove:
             return 0;
         default:
-            return defaultProc(w, msg);
+            return defaultHandling(w, msg);
     }
 }
 

@@ -32,7 +32,7 @@ void headlessSetDisplaySize(int w, int h);     // what primaryDisplaySize answer
 bool headlessShown(Window* topLevel);          // created visible or shown with showWindow
 bool headlessDarkFrame(Window* topLevel);      // setDarkFrame was called for it
 Point headlessWindowPos(Window* topLevel);     // position on the display
-Size headlessMinClientSize(Window* topLevel);  // from GetMinMaxInfo at creation; {0, 0} if none
+Size headlessMinClientSize(Window* topLevel);  // from MinSizeQuery at creation; {0, 0} if none
 
 // ---- Pointer ----
 // Each moves the pointer to (x, y) in the main window's client coordinates first (cursorPos
@@ -93,7 +93,7 @@ void headlessClearMessageBoxes();
 // runMessageLoop on this backend: delivers everything queued; when nothing is left it calls
 // the idle hook (if set), and if the hook queued nothing it moves the fake clock to the next
 // timer. With no timer and no hook it waits for a postMessage from another thread for up to
-// 2 s of real time. It returns the code of postQuit or headlessEndLoop, or kHeadlessLoopTimeout
+// 2 s of real time. It returns the code of quitLoop or headlessEndLoop, or kHeadlessLoopTimeout
 // once the fake clock has moved on by the loop limit since the loop started.
 constexpr int kHeadlessLoopTimeout = -1000;
 void headlessSetIdleHook(std::function<void()> hook);  // empty function: no hook

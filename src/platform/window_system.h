@@ -12,26 +12,26 @@
 // parent never paints over its children) and presents one frame per loop turn.
 //
 // Built-in classes:
-// - "STATIC": draws its text with its font on the background its parent answers to
-//   CtlColorStatic (text colour, background colour, transparent text), left- or
+// - "Label": draws its text with its font on the background its parent answers to
+//   LabelColoursQuery (text colour, background colour, transparent text), left- or
 //   right-aligned (StyleRightAlign), top-aligned, one line.
-// - "BUTTON" with StyleOwnerDraw: its parent draws it on DrawItem; a left press and release
-//   inside it sends Command{id, code 0} to the parent.
+// - "Button" with StyleDrawnByParent: its parent draws it on DrawButton; a left press and
+//   release inside it sends Command{id, code 0} to the parent.
 //
 // Input: mouse messages go to the capture window if there is one, else to the topmost
 // visible window under the pointer, in that window's client coordinates (negative left of
 // or above it). Without a capture, SetCursor comes first on every move and press; the
 // default sets the class cursor (Arrow, or the registered class's).
 //
-// defaultProc: NcCreate → 1; Close → destroyWindow; Paint → beginPaint/endPaint with nothing
-// drawn; SetCursor → the class cursor, 1; SetFont → keeps the font for windowFont (and
-// invalidates with redraw); everything else → 0 (CtlColorStatic 0: the control uses its
-// default colours, black on white).
+// defaultHandling (what a procedure passes on): Attach → 1; Close → destroyWindow; Paint →
+// paintBegin/paintEnd with nothing drawn; SetCursor → the class cursor, 1; SetFont → keeps
+// the font for windowFont (and invalidates with redraw); everything else → 0
+// (LabelColoursQuery 0: the control uses its default colours, black on white).
 //
 // The loop, each turn: posted messages and input in their order, then Paint to every
-// invalidated visible window (EraseBackground first from beginPaint when the invalidation
+// invalidated visible window (EraseBackground first from paintBegin when the invalidation
 // asked for an erase) and one composed frame, then Timer for every timer that is due (a
-// late timer fires once, not once per missed period). postQuit ends the loop before the
+// late timer fires once, not once per missed period). quitLoop ends the loop before the
 // next turn.
 #pragma once
 
@@ -44,34 +44,36 @@
 class Window;  // opaque handle; owned by the window system until destroyed
 
 enum class MsgKind {
-    NcCreate,        // first message; param = creation parameter; return 1 to go on
-    Create,          // param = creation parameter; return -1 to fail creation
+    Attach,             // first message, the creation parameter arrives in param; return 1 to go on
+    Create,             // param = creation parameter; return -1 to fail creation
     Destroy,
     Close,
-    Size,            // x, y = client width, height; minimized
-    Paint,           // paint now: beginPaint / endPaint
-    EraseBackground, // return non-zero when handled
-    Timer,           // id = timer id
-    Command,         // id = control id, code = notification code (0 = clicked)
-    App,             // id = application message number (0x8001 is the sliders')
-    DrawItem,        // drawItem
-    CtlColorStatic,  // ctlColor; return 1 when the colours were set
-    GetMinMaxInfo,   // minMax
-    MouseDown,       // left button; x, y in client coordinates (negative left/above)
+    Size,               // x, y = client width, height; minimized
+    Paint,              // paint now: paintBegin / paintEnd
+    EraseBackground,    // return non-zero when handled
+    Timer,              // id = timer id
+    Command,            // id = control id, code = notification code (0 = clicked)
+    App,                // id = application message number (0x8001 is the sliders')
+    DrawButton,         // to a Button's parent: draw it as buttonPaint says
+    LabelColoursQuery,  // to a Label's parent: fill in labelColours; return 1 when set
+    MinSizeQuery,       // to a new top-level window: fill in minSize
+    MouseDown,          // left button; x, y in client coordinates (negative left/above)
     MouseMove,
     MouseUp,
-    SetCursor,       // return 1 when the cursor was set
-    SetFont,         // font, redraw
+    SetCursor,          // return 1 when the cursor was set
+    SetFont,            // font, redraw
 };
 
-struct DrawItemInfo {
-    int ctlId;
+// What a parent needs to draw one of its Button controls.
+struct ButtonPaint {
+    int id;          // the control's id
     Window* control;
     Canvas* canvas;  // the control's canvas
     Rect rect;       // the control's client rectangle
 };
 
-struct CtlColorInfo {
+// How a Label control draws its text; the parent fills it in.
+struct LabelColours {
     Window* control;
     Canvas* canvas;
     Rgb textColor = 0;
@@ -79,7 +81,8 @@ struct CtlColorInfo {
     bool transparentText = true;
 };
 
-struct MinMaxInfo {
+// The smallest client area the user may size a top-level window to.
+struct MinClientSize {
     int minClientW = 0;
     int minClientH = 0;
 };
@@ -92,9 +95,9 @@ struct WinMsg {
     bool minimized = false;
     bool redraw = false;
     void* param = nullptr;
-    DrawItemInfo* drawItem = nullptr;
-    CtlColorInfo* ctlColor = nullptr;
-    MinMaxInfo* minMax = nullptr;
+    ButtonPaint* buttonPaint = nullptr;
+    LabelColours* labelColours = nullptr;
+    MinClientSize* minSize = nullptr;
     FontRef font = nullptr;
 };
 
@@ -104,13 +107,13 @@ enum class CursorShape { Arrow, Hand };
 
 enum WindowStyle : unsigned {
     StyleVisible = 1,
-    StyleRightAlign = 2,  // STATIC: right-aligned text
-    StyleOwnerDraw = 4,   // BUTTON: drawn by the parent
-    StyleResizable = 8,   // top-level: the user may resize it
+    StyleRightAlign = 2,     // Label: right-aligned text
+    StyleDrawnByParent = 4,  // Button: drawn by the parent
+    StyleResizable = 8,      // top-level: the user may resize it
 };
 
 struct WindowCreate {
-    std::string className;  // "STATIC", "BUTTON" or a registered class
+    std::string className;  // "Label", "Button" or a registered class
     std::wstring text;
     unsigned style = StyleVisible;
     int x = 0, y = 0, w = 10, h = 10;  // top-level: position on the display and client size
@@ -121,11 +124,11 @@ struct WindowCreate {
 
 // ---- Classes and windows ----
 void registerWindowClass(const std::string& name, WindowProc proc, CursorShape cursor);
-// Messages during creation, in this order: GetMinMaxInfo (top-level only), NcCreate (0 ends
+// Messages during creation, in this order: MinSizeQuery (top-level only), Attach (0 ends
 // the creation), Create (-1 ends it: the window is destroyed, with Destroy), then Size with
 // the client size when the window is visible (a hidden top-level gets its Size from its
 // first showWindow). A control's canvas is sized with it. A top-level window is opened on
-// the display here: the minimum client size is what its proc answers to GetMinMaxInfo.
+// the display here: the minimum client size is what its proc answers to MinSizeQuery.
 Window* createWindow(const WindowCreate& c);  // null when the class is unknown or creation fails
 // Sends Destroy to the window, then to its children (which still exist while their parent
 // handles it), kills their timers, drops their queued messages and releases the capture
@@ -133,12 +136,12 @@ Window* createWindow(const WindowCreate& c);  // null when the class is unknown 
 void destroyWindow(Window* w);
 intptr_t sendMessage(Window* w, const WinMsg& msg);
 void postMessage(Window* w, const WinMsg& msg);  // any thread; delivered by the loop
-intptr_t defaultProc(Window* w, const WinMsg& msg);
+intptr_t defaultHandling(Window* w, const WinMsg& msg);
 
 // Places a control in its parent's client area (a top-level window on the display). A new
 // size resizes its canvas and sends Size; a new size or repaint invalidates it.
 void moveWindow(Window* w, int x, int y, int width, int height, bool repaint);
-// A top-level window's title; a STATIC or BUTTON control repaints when its text changes.
+// A top-level window's title; a Label or Button control repaints when its text changes.
 void setWindowText(Window* w, const std::wstring& text);
 std::wstring windowText(Window* w);
 Rect clientRect(Window* w);  // {0, 0, width, height}
@@ -153,15 +156,15 @@ FontRef windowFont(Window* w);  // the font a control was given with SetFont
 // ---- Painting ----
 void invalidate(Window* w, bool erase);  // the whole client area
 void redrawNow(Window* w, bool erase, bool allChildren);  // repaint synchronously
-Canvas* beginPaint(Window* w);  // the window's canvas, sized to its client area
-void endPaint(Window* w);
+Canvas* paintBegin(Window* w);  // the window's canvas, sized to its client area
+void paintEnd(Window* w);
 
 // ---- Input and the pointer ----
 void setCapture(Window* w);
 void releaseCapture();
 Window* captureWindow();
 bool cursorPos(int& x, int& y);                    // display coordinates
-bool screenToClient(Window* w, int& x, int& y);
+bool displayToClient(Window* w, int& x, int& y);
 void setCursorShape(CursorShape shape);
 bool isMinimized(Window* w);
 
@@ -170,7 +173,7 @@ void setTimer(Window* w, int id, int periodMs);
 void killTimer(Window* w, int id);
 void messageBoxWarning(Window* owner, const std::wstring& text, const std::wstring& caption);
 int runMessageLoop();          // until the quit message; returns its code
-void postQuit(int code);
+void quitLoop(int code);
 Size primaryDisplaySize();
 void setDarkFrame(Window* topLevel);  // dark window decorations where the desktop honours it
 void showWindow(Window* topLevel);    // make a top-level window created without StyleVisible visible, and paint it

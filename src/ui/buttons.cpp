@@ -1,5 +1,5 @@
-// The four owner-drawn buttons (start/stop, render, echo, reverb) in their live, switched
-// and hovered looks, and the text colours of the static controls.
+// The four parent-drawn buttons (start/stop, render, echo, reverb) in their live, switched
+// and hovered looks, and the text colours of the labels.
 #include "ui/ui_state.h"
 
 namespace {
@@ -66,8 +66,8 @@ void drawSwitch(Canvas& dc, const Rect& r, bool hovered, bool on, const wchar_t*
 
 }  // namespace
 
-bool drawButton(const DrawItemInfo& item) {
-    const int id = item.ctlId;
+bool drawButton(const ButtonPaint& item) {
+    const int id = item.id;
     if (id != kIdTog && id != kIdRender && id != kIdEcho && id != kIdVerb) return false;
     if (!item.canvas) return true;
     Canvas& dc = *item.canvas;
@@ -90,7 +90,7 @@ bool drawButton(const DrawItemInfo& item) {
     return true;
 }
 
-void staticColors(CtlColorInfo& info) {
+void labelColours(LabelColours& info) {
     const Window* c = info.control;
     Rgb color = kDim;
     if (c == nullptr)

@@ -168,13 +168,13 @@ Window* makeControl(Window* parent, const char* cls, const wchar_t* text, unsign
 void createControls(Window* w) {
     const unsigned label = StyleVisible;
     const unsigned value = StyleVisible | StyleRightAlign;
-    const unsigned button = StyleVisible | StyleOwnerDraw;
+    const unsigned button = StyleVisible | StyleDrawnByParent;
 
-    lSect = makeControl(w, "STATIC", L"SCANNER CONTROLS", label, 0);
-    hTog = makeControl(w, "BUTTON", L"START KESTRUM", button, kIdTog);
-    hRender = makeControl(w, "BUTTON", L"RENDER", button, kIdRender);
-    hEcho = makeControl(w, "BUTTON", L"ECHO", button, kIdEcho);
-    hVerb = makeControl(w, "BUTTON", L"REVERB", button, kIdVerb);
+    lSect = makeControl(w, "Label", L"SCANNER CONTROLS", label, 0);
+    hTog = makeControl(w, "Button", L"START KESTRUM", button, kIdTog);
+    hRender = makeControl(w, "Button", L"RENDER", button, kIdRender);
+    hEcho = makeControl(w, "Button", L"ECHO", button, kIdEcho);
+    hVerb = makeControl(w, "Button", L"REVERB", button, kIdVerb);
 
     struct Row {
         const wchar_t* caption;
@@ -190,14 +190,14 @@ void createControls(Window* w) {
         {L"STATIC NOISE", kIdNoise, &sNoise, &lNoise, &vNoise, &sNoiseH},
     };
     for (const Row& r : rows) {
-        *r.captionH = makeControl(w, "STATIC", r.caption, label, r.captionId);
-        *r.valueH = makeControl(w, "STATIC", L"", value, 0);
+        *r.captionH = makeControl(w, "Label", r.caption, label, r.captionId);
+        *r.valueH = makeControl(w, "Label", L"", value, 0);
         *r.sliderH = makeControl(w, kSliderClass, L"", StyleVisible, 0, r.record);
     }
 
-    lVoice = makeControl(w, "STATIC", L"STATION  --/--", label, kIdVoice);
-    lBank = makeControl(w, "STATIC", L"DIAL  87.50 MHZ", label, kIdBank);
-    lStatus = makeControl(w, "STATIC", kStatusStopped, label, kIdStatus);
+    lVoice = makeControl(w, "Label", L"STATION  --/--", label, kIdVoice);
+    lBank = makeControl(w, "Label", L"DIAL  87.50 MHZ", label, kIdBank);
+    lStatus = makeControl(w, "Label", kStatusStopped, label, kIdStatus);
 }
 
 void forgetControls() {
@@ -261,7 +261,7 @@ Window* buttonFor(int id) {
 
 void updateHover(Window* w) {
     int x = 0, y = 0;
-    if (!cursorPos(x, y) || !screenToClient(w, x, y)) return;
+    if (!cursorPos(x, y) || !displayToClient(w, x, y)) return;
     int id = 0;
     if (g_rcTog.contains(x, y)) id = kIdTog;
     else if (g_rcRender.contains(x, y)) id = kIdRender;
@@ -332,7 +332,7 @@ intptr_t WndProc(Window* w, const WinMsg& msg) {
         case MsgKind::Destroy:
             forgetControls();
             g_main = nullptr;
-            postQuit(0);
+            quitLoop(0);
             return 0;
 
         case MsgKind::Size:
@@ -346,13 +346,13 @@ intptr_t WndProc(Window* w, const WinMsg& msg) {
             return 0;
 
         case MsgKind::Command:
-            if (msg.code != 0) return defaultProc(w, msg);
+            if (msg.code != 0) return defaultHandling(w, msg);
             switch (msg.id) {
                 case kIdTog: toggleScanner(); return 0;
                 case kIdRender: renderButton(); return 0;
                 case kIdEcho: toggleEffect(g_echoOn, hEcho); return 0;
                 case kIdVerb: toggleEffect(g_verbOn, hVerb); return 0;
-                default: return defaultProc(w, msg);
+                default: return defaultHandling(w, msg);
             }
 
         case MsgKind::Timer:
@@ -361,7 +361,7 @@ intptr_t WndProc(Window* w, const WinMsg& msg) {
             return 0;
 
         case MsgKind::App:
-            if (msg.id != kMsgSliderChanged) return defaultProc(w, msg);
+            if (msg.id != kMsgSliderChanged) return defaultHandling(w, msg);
             syncParams();
             return 0;
 
@@ -372,20 +372,20 @@ intptr_t WndProc(Window* w, const WinMsg& msg) {
         case MsgKind::EraseBackground:
             return 1;  // the paint covers every pixel
 
-        case MsgKind::DrawItem:
-            if (msg.drawItem && drawButton(*msg.drawItem)) return 1;
-            return defaultProc(w, msg);
+        case MsgKind::DrawButton:
+            if (msg.buttonPaint && drawButton(*msg.buttonPaint)) return 1;
+            return defaultHandling(w, msg);
 
-        case MsgKind::CtlColorStatic:
-            if (!msg.ctlColor) return defaultProc(w, msg);
-            staticColors(*msg.ctlColor);
+        case MsgKind::LabelColoursQuery:
+            if (!msg.labelColours) return defaultHandling(w, msg);
+            labelColours(*msg.labelColours);
             return 1;
 
-        case MsgKind::GetMinMaxInfo:
-            if (msg.minMax) layoutMinSize(*msg.minMax);
+        case MsgKind::MinSizeQuery:
+            if (msg.minSize) layoutMinSize(*msg.minSize);
             return 0;
 
         default:
-            return defaultProc(w, msg);
+            return defaultHandling(w, msg);
     }
 }

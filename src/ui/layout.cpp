@@ -155,7 +155,7 @@ void applyFonts() {
     for (FontRef& old : g_fontOld) old.reset();
 }
 
-void layoutMinSize(MinMaxInfo& mm) {
+void layoutMinSize(MinClientSize& mm) {
     // The window manager draws the frame outside the client area, so the minimum is the
     // client size itself.
     mm.minClientW = kMinClientW;

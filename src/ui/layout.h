@@ -42,7 +42,7 @@ void makeFonts(float scale, Window* w, int width);
 void applyFonts();
 
 // The minimum-size answer of the main window.
-void layoutMinSize(MinMaxInfo& mm);
+void layoutMinSize(MinClientSize& mm);
 
 // The title fit on its own: starting from the em height -S(25), at most four new heights,
 // ending on the largest one seen whose drawn width (measured width + S(5) per letter gap)

@@ -279,7 +279,7 @@ Canvas& offscreenCanvas(std::unique_ptr<Canvas>& slot, int w, int h) {
 }
 
 void paintMain(Window* w) {
-    Canvas* target = beginPaint(w);
+    Canvas* target = paintBegin(w);
     if (!target) return;
     const Rect rc = clientRect(w);
     if (rc.width() > 0 && rc.height() > 0) {
@@ -290,5 +290,5 @@ void paintMain(Window* w) {
         paintPanel(dc, rc.width(), rc.height());
         target->copyFrom(dc, 0, 0);
     }
-    endPaint(w);
+    paintEnd(w);
 }

@@ -36,7 +36,7 @@ void trackPointer(Window* w, int x) {
 }
 
 void paint(Window* w) {
-    Canvas* target = beginPaint(w);
+    Canvas* target = paintBegin(w);
     if (!target) return;
     const Rect rc = clientRect(w);
     if (rc.width() > 0 && rc.height() > 0) {
@@ -45,7 +45,7 @@ void paint(Window* w) {
         paintSlider(dc, record(w), rc.width(), rc.height());
         target->copyFrom(dc, 0, 0);
     }
-    endPaint(w);
+    paintEnd(w);
 }
 
 }  // namespace
@@ -92,7 +92,7 @@ void paintSlider(Canvas& dc, const Slider* s, int w, int h) {
 
 intptr_t SliderProc(Window* w, const WinMsg& msg) {
     switch (msg.kind) {
-    case MsgKind::NcCreate:
+    case MsgKind::Attach:
         setUserData(w, msg.param);
         return 1;
     case MsgKind::EraseBackground:
@@ -108,13 +108,13 @@ intptr_t SliderProc(Window* w, const WinMsg& msg) {
         trackPointer(w, msg.x);
         return 0;
     case MsgKind::MouseMove:
-        if (captureWindow() != w) return defaultProc(w, msg);
+        if (captureWindow() != w) return defaultHandling(w, msg);
         trackPointer(w, msg.x);
         return 0;
     case MsgKind::MouseUp:
         if (captureWindow() == w) releaseCapture();
         return 0;
     default:
-        return defaultProc(w, msg);
+        return defaultHandling(w, msg);
     }
 }

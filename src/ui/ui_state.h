@@ -57,7 +57,7 @@ extern FontRef g_fontTitle, g_fontUI, g_fontMono, g_fontSect, g_fontBtn, g_fontF
 inline int S(float n) { return int(std::lround(n * g_f)); }
 
 // ---- Painting (paint.cpp, buttons.cpp) ----
-extern Rgb g_panelBrush;  // RGB(9,14,10): panel, static controls and button backgrounds
+extern Rgb g_panelBrush;  // RGB(9,14,10): panel, labels and button backgrounds
 extern Rgb g_grad[64];    // background gradient, darkest at the top
 void createPanelBrushes();
 // Helpers shared by the panel, the buttons and the sliders.
@@ -65,10 +65,10 @@ void roundR(Canvas& dc, const Rect& r, int corner, Rgb fill, Rgb border);  // 2-
 void line(Canvas& dc, int x1, int y1, int x2, int y2, Rgb color);         // 1 pixel, end excluded
 // Main window paint (Paint) into an off-screen canvas copied in one step.
 void paintMain(Window* w);
-// Owner-drawn buttons (DrawItem): true when the id is one of the four buttons.
-bool drawButton(const DrawItemInfo& item);
-// Static control colours (CtlColorStatic).
-void staticColors(CtlColorInfo& info);
+// Parent-drawn buttons (DrawButton): true when the id is one of the four buttons.
+bool drawButton(const ButtonPaint& item);
+// Label colours (LabelColoursQuery).
+void labelColours(LabelColours& info);
 
 // ---- Slider control (slider.cpp) ----
 intptr_t SliderProc(Window* w, const WinMsg& msg);

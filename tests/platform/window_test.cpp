@@ -1,5 +1,5 @@
 // The window core through the headless display: creation and its messages, the built-in
-// STATIC and BUTTON classes, mouse routing with capture and cursor, timers, posted
+// Label and Button classes, mouse routing with capture and cursor, timers, posted
 // messages, painting and composition, the window manager's actions and the loop.
 #include <gtest/gtest.h>
 
@@ -23,22 +23,22 @@ std::vector<Heard> g_log;
 
 // Per-test behaviour of the test classes.
 struct Behaviour {
-    intptr_t ncCreate = 1;
+    intptr_t attach = 1;
     intptr_t create = 0;
     int minW = 0, minH = 0;
     Rgb paint = rgb(200, 0, 0);        // the top window's picture
     Rgb childPaint = rgb(0, 0, 200);   // a "TestChild"'s picture
     bool answerColors = true;
-    Rgb staticText = rgb(57, 255, 136);
-    Rgb staticBack = rgb(9, 14, 10);
+    Rgb labelText = rgb(57, 255, 136);
+    Rgb labelBack = rgb(9, 14, 10);
     Rgb buttonFill = rgb(43, 224, 122);
     int quitCode = 0;
     bool captureOnPress = false;
     bool ownCursor = false;
 };
 Behaviour g_do;
-int g_drawItems = 0;
-DrawItemInfo g_lastItem{};
+int g_buttonPaints = 0;
+ButtonPaint g_lastButtonPaint{};
 
 void hear(Window* w, const WinMsg& m) {
     g_log.push_back(Heard{w, m.kind, m.id, m.code, m.x, m.y, m.minimized, m.param});
@@ -47,32 +47,32 @@ void hear(Window* w, const WinMsg& m) {
 intptr_t topProc(Window* w, const WinMsg& m) {
     hear(w, m);
     switch (m.kind) {
-        case MsgKind::NcCreate: return g_do.ncCreate;
+        case MsgKind::Attach: return g_do.attach;
         case MsgKind::Create: return g_do.create;
-        case MsgKind::GetMinMaxInfo:
-            m.minMax->minClientW = g_do.minW;
-            m.minMax->minClientH = g_do.minH;
+        case MsgKind::MinSizeQuery:
+            m.minSize->minClientW = g_do.minW;
+            m.minSize->minClientH = g_do.minH;
             return 0;
         case MsgKind::Paint: {
-            Canvas* dc = beginPaint(w);
+            Canvas* dc = paintBegin(w);
             dc->fillRect(clientRect(w), g_do.paint);
-            endPaint(w);
+            paintEnd(w);
             return 0;
         }
         case MsgKind::EraseBackground: return 1;
-        case MsgKind::CtlColorStatic:
-            if (!g_do.answerColors) return defaultProc(w, m);
-            m.ctlColor->textColor = g_do.staticText;
-            m.ctlColor->background = g_do.staticBack;
-            m.ctlColor->transparentText = true;
+        case MsgKind::LabelColoursQuery:
+            if (!g_do.answerColors) return defaultHandling(w, m);
+            m.labelColours->textColor = g_do.labelText;
+            m.labelColours->background = g_do.labelBack;
+            m.labelColours->transparentText = true;
             return 1;
-        case MsgKind::DrawItem:
-            ++g_drawItems;
-            g_lastItem = *m.drawItem;
-            m.drawItem->canvas->fillRect(m.drawItem->rect, g_do.buttonFill);
+        case MsgKind::DrawButton:
+            ++g_buttonPaints;
+            g_lastButtonPaint = *m.buttonPaint;
+            m.buttonPaint->canvas->fillRect(m.buttonPaint->rect, g_do.buttonFill);
             return 1;
-        case MsgKind::Destroy: postQuit(g_do.quitCode); return 0;
-        default: return defaultProc(w, m);
+        case MsgKind::Destroy: quitLoop(g_do.quitCode); return 0;
+        default: return defaultHandling(w, m);
     }
 }
 
@@ -80,9 +80,9 @@ intptr_t childProc(Window* w, const WinMsg& m) {
     hear(w, m);
     switch (m.kind) {
         case MsgKind::Paint: {
-            Canvas* dc = beginPaint(w);
+            Canvas* dc = paintBegin(w);
             dc->fillRect(clientRect(w), g_do.childPaint);
-            endPaint(w);
+            paintEnd(w);
             return 0;
         }
         case MsgKind::MouseDown:
@@ -93,8 +93,8 @@ intptr_t childProc(Window* w, const WinMsg& m) {
             return 0;
         case MsgKind::SetCursor:
             if (g_do.ownCursor) return 1;
-            return defaultProc(w, m);
-        default: return defaultProc(w, m);
+            return defaultHandling(w, m);
+        default: return defaultHandling(w, m);
     }
 }
 
@@ -106,7 +106,7 @@ protected:
         registerWindowClass("TestChild", childProc, CursorShape::Hand);
         g_log.clear();
         g_do = Behaviour{};
-        g_drawItems = 0;
+        g_buttonPaints = 0;
     }
     void TearDown() override { windowUseHeadless(1024, 768); }
 
@@ -160,7 +160,7 @@ TEST_F(WindowTest, CreationSendsItsMessagesInOrderWithTheParameter) {
     int param = 0;
     Window* w = top(300, 200, StyleVisible, &param);
     ASSERT_NE(w, nullptr);
-    const std::vector<MsgKind> expected = {MsgKind::GetMinMaxInfo, MsgKind::NcCreate, MsgKind::Create, MsgKind::Size};
+    const std::vector<MsgKind> expected = {MsgKind::MinSizeQuery, MsgKind::Attach, MsgKind::Create, MsgKind::Size};
     EXPECT_EQ(kindsFor(w), expected);
     EXPECT_EQ(g_log[1].param, &param);
     EXPECT_EQ(g_log[2].param, &param);
@@ -176,7 +176,7 @@ TEST_F(WindowTest, CreationSendsItsMessagesInOrderWithTheParameter) {
     g_log.clear();
     Window* c = child(w, "TestChild", Rect{10, 10, 60, 30}, StyleVisible, 133, L"", &param);
     ASSERT_NE(c, nullptr);
-    EXPECT_EQ(kindsFor(c), (std::vector<MsgKind>{MsgKind::NcCreate, MsgKind::Create, MsgKind::Size}));
+    EXPECT_EQ(kindsFor(c), (std::vector<MsgKind>{MsgKind::Attach, MsgKind::Create, MsgKind::Size}));
     EXPECT_EQ(parentOf(c), w);
     EXPECT_EQ(controlId(c), 133);
     EXPECT_EQ(windowStyle(c), unsigned(StyleVisible));
@@ -201,7 +201,7 @@ TEST_F(WindowTest, CreationFailsForUnknownClassesAndRefusingProcedures) {
     c.className = "NoSuchClass";
     EXPECT_EQ(createWindow(c), nullptr);
 
-    g_do.ncCreate = 0;
+    g_do.attach = 0;
     EXPECT_EQ(top(), nullptr);
     for (const Heard& h : g_log) EXPECT_NE(h.kind, MsgKind::Create);
 
@@ -234,11 +234,11 @@ TEST_F(WindowTest, MinimumClientSizeHoldsAtCreationAndOnResize) {
 
 // ---- Built-in classes ----
 
-TEST_F(WindowTest, StaticAsksItsParentForColoursAndAlignsItsText) {
+TEST_F(WindowTest, LabelAsksItsParentForColoursAndAlignsItsText) {
     Window* w = top(300, 100);
     FontRef font = fontCreate(FontSpec{-15, 700, "Consolas", true});
-    Window* left = child(w, "STATIC", Rect{10, 10, 210, 30}, StyleVisible, 140, L"DIAL  87.50 MHZ");
-    Window* right = child(w, "STATIC", Rect{10, 40, 210, 60}, StyleVisible | StyleRightAlign, 0, L"100%");
+    Window* left = child(w, "Label", Rect{10, 10, 210, 30}, StyleVisible, 140, L"DIAL  87.50 MHZ");
+    Window* right = child(w, "Label", Rect{10, 40, 210, 60}, StyleVisible | StyleRightAlign, 0, L"100%");
     for (Window* s : {left, right}) {
         WinMsg m{MsgKind::SetFont};
         m.font = font;
@@ -247,9 +247,9 @@ TEST_F(WindowTest, StaticAsksItsParentForColoursAndAlignsItsText) {
         EXPECT_EQ(windowFont(s), font);
     }
     headlessPump();
-    EXPECT_GE(count(w, MsgKind::CtlColorStatic), 2);
+    EXPECT_GE(count(w, MsgKind::LabelColoursQuery), 2);
     // Background from the parent, text in the parent's colour, inside each control.
-    EXPECT_EQ(headlessPixel(209, 29), g_do.staticBack);
+    EXPECT_EQ(headlessPixel(209, 29), g_do.labelBack);
     auto inkIn = [](Rect r, Rgb color, int& minX, int& maxX) {
         int n = 0;
         minX = 1 << 20;
@@ -264,8 +264,8 @@ TEST_F(WindowTest, StaticAsksItsParentForColoursAndAlignsItsText) {
         return n;
     };
     int lmin, lmax, rmin, rmax;
-    EXPECT_GT(inkIn(Rect{10, 10, 210, 30}, g_do.staticText, lmin, lmax), 0);
-    EXPECT_GT(inkIn(Rect{10, 40, 210, 60}, g_do.staticText, rmin, rmax), 0);
+    EXPECT_GT(inkIn(Rect{10, 10, 210, 30}, g_do.labelText, lmin, lmax), 0);
+    EXPECT_GT(inkIn(Rect{10, 40, 210, 60}, g_do.labelText, rmin, rmax), 0);
     EXPECT_LE(lmin, 12) << "left-aligned text starts at the left edge";
     EXPECT_GE(rmax, 206) << "right-aligned text ends at the right edge";
     EXPECT_GT(rmin, 100);
@@ -277,29 +277,29 @@ TEST_F(WindowTest, StaticAsksItsParentForColoursAndAlignsItsText) {
     EXPECT_EQ(headlessPixel(209, 29), rgb(255, 255, 255));
 }
 
-TEST_F(WindowTest, StaticRepaintsWhenItsTextChangesOnly) {
+TEST_F(WindowTest, LabelRepaintsWhenItsTextChangesOnly) {
     Window* w = top();
-    Window* s = child(w, "STATIC", Rect{0, 0, 100, 16}, StyleVisible, 141, L"STATUS: STOPPED");
+    Window* s = child(w, "Label", Rect{0, 0, 100, 16}, StyleVisible, 141, L"STATUS: STOPPED");
     headlessPump();
-    const int before = count(w, MsgKind::CtlColorStatic);
+    const int before = count(w, MsgKind::LabelColoursQuery);
     setWindowText(s, L"STATUS: STOPPED");
     headlessPump();
-    EXPECT_EQ(count(w, MsgKind::CtlColorStatic), before);
+    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before);
     setWindowText(s, L"STATUS: LIVE - SCANNING THE DIAL");
     headlessPump();
-    EXPECT_EQ(count(w, MsgKind::CtlColorStatic), before + 1);
+    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before + 1);
     EXPECT_EQ(windowText(s), L"STATUS: LIVE - SCANNING THE DIAL");
 }
 
-TEST_F(WindowTest, OwnerDrawnButtonIsDrawnByItsParentAndClicksSendCommand) {
+TEST_F(WindowTest, ParentDrawnButtonIsDrawnByItsParentAndClicksSendCommand) {
     Window* w = top(300, 200);
-    Window* b = child(w, "BUTTON", Rect{32, 50, 132, 96}, StyleVisible | StyleOwnerDraw, 100, L"START KESTRUM");
+    Window* b = child(w, "Button", Rect{32, 50, 132, 96}, StyleVisible | StyleDrawnByParent, 100, L"START KESTRUM");
     headlessPump();
-    EXPECT_GE(g_drawItems, 1);
-    EXPECT_EQ(g_lastItem.ctlId, 100);
-    EXPECT_EQ(g_lastItem.control, b);
-    EXPECT_EQ(g_lastItem.rect, (Rect{0, 0, 100, 46}));
-    EXPECT_EQ(g_lastItem.canvas->width(), 100);
+    EXPECT_GE(g_buttonPaints, 1);
+    EXPECT_EQ(g_lastButtonPaint.id, 100);
+    EXPECT_EQ(g_lastButtonPaint.control, b);
+    EXPECT_EQ(g_lastButtonPaint.rect, (Rect{0, 0, 100, 46}));
+    EXPECT_EQ(g_lastButtonPaint.canvas->width(), 100);
     EXPECT_EQ(headlessPixel(32, 50), g_do.buttonFill);
     EXPECT_EQ(headlessPixel(131, 95), g_do.buttonFill);
     EXPECT_EQ(headlessPixel(132, 96), g_do.paint);
@@ -385,7 +385,7 @@ TEST_F(WindowTest, CursorPositionIsOnTheDisplayAndConvertsToClientCoordinates) {
     ASSERT_TRUE(cursorPos(x, y));
     EXPECT_EQ(x, 105);
     EXPECT_EQ(y, 56);
-    ASSERT_TRUE(screenToClient(c, x, y));
+    ASSERT_TRUE(displayToClient(c, x, y));
     EXPECT_EQ(x, -5);
     EXPECT_EQ(y, -4);
     headlessSetPointerKnown(false);
@@ -480,7 +480,7 @@ TEST_F(WindowTest, InvalidationCoalescesIntoOnePaintWithEraseOnlyWhenAsked) {
     EXPECT_EQ(count(c, MsgKind::EraseBackground), 1);
     const std::vector<MsgKind> k = kindsFor(c, false);
     ASSERT_GE(k.size(), 2u);
-    EXPECT_EQ(k[k.size() - 2], MsgKind::Paint);  // the erase comes from beginPaint inside the paint
+    EXPECT_EQ(k[k.size() - 2], MsgKind::Paint);  // the erase comes from paintBegin inside the paint
     EXPECT_EQ(k.back(), MsgKind::EraseBackground);
     headlessPump();
     EXPECT_EQ(count(c, MsgKind::Paint), 2) << "nothing left to paint";

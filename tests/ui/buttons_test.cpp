@@ -1,5 +1,5 @@
-// The owner-drawn buttons in every state, hovered or not, drawn into a canvas of the size
-// the layout gives them at 560 x 760, and the static controls' text colours.
+// The parent-drawn buttons in every state, hovered or not, drawn into a canvas of the size
+// the layout gives them at 560 x 760, and the labels' text colours.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,7 +19,7 @@ constexpr Rgb kFrame = rgb(20, 48, 31);
 
 std::unique_ptr<Canvas> drawn(int id, int w, int h) {
     auto dc = Canvas::create(w, h);
-    EXPECT_TRUE(drawButton(DrawItemInfo{id, nullptr, dc.get(), Rect{0, 0, w, h}}));
+    EXPECT_TRUE(drawButton(ButtonPaint{id, nullptr, dc.get(), Rect{0, 0, w, h}}));
     return dc;
 }
 
@@ -33,7 +33,7 @@ struct BigButtonCase {
     Rgb dot;  // 0: no dot (render)
 };
 
-TEST(OwnerDrawnButtons, StartStopAndRenderLooks) {
+TEST(ParentDrawnButtons, StartStopAndRenderLooks) {
     const Rgb red = rgb(255, 92, 77), mint = rgb(43, 224, 122);
     const BigButtonCase cases[] = {
         {"start", kIdTog, false, false, rgb(11, 20, 14), mint, kBright, rgb(255, 201, 194), rgb(52, 86, 66)},
@@ -81,7 +81,7 @@ struct SwitchCase {
     Rgb label;
 };
 
-TEST(OwnerDrawnButtons, EchoAndReverbLooks) {
+TEST(ParentDrawnButtons, EchoAndReverbLooks) {
     const SwitchCase cases[] = {
         {"echo on", kIdEcho, true, false, kBright},
         {"echo on hovered", kIdEcho, true, true, kBright},
@@ -131,17 +131,17 @@ TEST(OwnerDrawnButtons, EchoAndReverbLooks) {
     }
 }
 
-TEST(OwnerDrawnButtons, OtherIdsAreNotDrawn) {
+TEST(ParentDrawnButtons, OtherIdsAreNotDrawn) {
     PanelState state;
     for (int id : {0, 133, 140, 141, 142, 99, 102}) {
         SCOPED_TRACE(id);
         auto dc = Canvas::create(50, 20);
-        EXPECT_FALSE(drawButton(DrawItemInfo{id, nullptr, dc.get(), Rect{0, 0, 50, 20}}));
+        EXPECT_FALSE(drawButton(ButtonPaint{id, nullptr, dc.get(), Rect{0, 0, 50, 20}}));
         EXPECT_EQ(countOf(*dc, Rect{0, 0, 50, 20}, 0), 50 * 20);
     }
 }
 
-TEST(OwnerDrawnButtons, ButtonsDrawOnlyInsideTheirItemRectangle) {
+TEST(ParentDrawnButtons, ButtonsDrawOnlyInsideTheirItemRectangle) {
     PanelState state;
     g_live = true;
     g_hover = kIdEcho;
@@ -150,12 +150,12 @@ TEST(OwnerDrawnButtons, ButtonsDrawOnlyInsideTheirItemRectangle) {
     for (int id : ids) {
         dc->fillRect(Rect{0, 0, 300, 80}, 0);
         const Rect item{20, 10, 270, 60};
-        EXPECT_TRUE(drawButton(DrawItemInfo{id, nullptr, dc.get(), item}));
+        EXPECT_TRUE(drawButton(ButtonPaint{id, nullptr, dc.get(), item}));
         EXPECT_EQ(countOf(*dc, Rect{0, 0, 300, 80}, 0), 300 * 80 - 250 * 50) << id;
     }
 }
 
-// ---- Static text colours ----
+// ---- Label text colours ----
 
 TEST(StaticTextColours, ByControlAndState) {
     // The colours depend only on which control asks; distinct addresses stand in for the
@@ -189,10 +189,10 @@ TEST(StaticTextColours, ByControlAndState) {
         for (bool live : {false, true}) {
             SCOPED_TRACE(testing::Message() << "slot " << e.slot << " live " << live);
             g_live = live;
-            CtlColorInfo info{};
+            LabelColours info{};
             info.control = fake[e.slot];
             info.transparentText = false;
-            staticColors(info);
+            labelColours(info);
             EXPECT_EQ(info.textColor, live ? e.live : e.stopped);
             EXPECT_EQ(info.background, rgb(9, 14, 10));
             EXPECT_TRUE(info.transparentText);

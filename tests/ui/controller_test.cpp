@@ -151,7 +151,7 @@ TEST_F(ControllerWindow, StartUpMakesTheWindowControlsTimersAndThreads) {
         unsigned style;
     };
     const unsigned label = StyleVisible, value = StyleVisible | StyleRightAlign,
-                   button = StyleVisible | StyleOwnerDraw;
+                   button = StyleVisible | StyleDrawnByParent;
     const Control controls[] = {
         {lSect, 0, L"SCANNER CONTROLS", label},   {hTog, 100, L"START KESTRUM", button},
         {hRender, 101, L"RENDER", button},        {hEcho, 116, L"ECHO", button},
@@ -480,7 +480,7 @@ struct CloseProbe {
             audioActive = g_ac.active.load();
             workerJoinable = g_dec.th.joinable();
         }
-        return defaultProc(w, msg);
+        return defaultHandling(w, msg);
     }
 };
 

@@ -147,7 +147,7 @@ TEST_F(LayoutWindow, TinyClientAreaChangesNothing) {
     const size_t columns = g_rain.size();
     const Rect sect = windowRect(lSect);
 
-    registerWindowClass("LayoutTestSliver", defaultProc, CursorShape::Arrow);
+    registerWindowClass("LayoutTestSliver", defaultHandling, CursorShape::Arrow);
     for (const Size s : {Size{15, 400}, Size{400, 15}}) {
         WindowCreate c;
         c.className = "LayoutTestSliver";

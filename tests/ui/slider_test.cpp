@@ -154,7 +154,7 @@ intptr_t sliderTestParentProc(Window* w, const WinMsg& msg) {
         ++g_sliderTestNotes;
         return 0;
     }
-    return defaultProc(w, msg);
+    return defaultHandling(w, msg);
 }
 
 // A 560 x 760 parent with one slider over a local record at the layout's place of the
