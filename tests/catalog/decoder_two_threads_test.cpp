@@ -41,11 +41,14 @@ void expectSame(const Station& s, double pos) {
 }
 
 TEST(DecodeOnTwoThreads, BuiltInRecordingsAtSeveralPositions) {
-    const DataBlockTable* saved = g_hInst;
+    // An empty program folder, so nothing is looked up in a real radio/ folder; it puts
+    // g_dir and g_hInst back when it goes. The loaded list is put back at once.
+    ProgramFolder folder;
     g_hInst = builtinDataBlocks();
+    const std::vector<Station> savedStations = g_stations;
     loadStations();
     const std::vector<Station> stations = g_stations;
-    g_hInst = builtinDataBlocks();
+    g_stations = savedStations;
     int decoded = 0;
     for (size_t i = 0; i < stations.size(); i += 4) {
         const Station& s = stations[i];
@@ -53,7 +56,6 @@ TEST(DecodeOnTwoThreads, BuiltInRecordingsAtSeveralPositions) {
         std::vector<float> clip;
         decoded += decodeStation(s, 0.0, clip) ? 1 : 0;
     }
-    g_hInst = saved;
     EXPECT_GE(decoded, 3);
 }
 
