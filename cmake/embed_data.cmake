@@ -1,6 +1,10 @@
 # Writes an assembler file that embeds every station list and recording of data/ as a named,
 # read-only block, and a table of them that the program searches by name at run time.
 # Block names follow the catalogue's rule: "R_" + the file name upper-cased, other characters "_".
+# That rule counts UTF-16 units, while CMake's string functions work on bytes, so the two agree
+# only for ASCII names: a data file whose name holds anything but letters, digits, ".", "_" or
+# "-" stops the configure step rather than being embedded under a name nothing looks up. So
+# does a source path that cannot be written inside the quoted .incbin line.
 function(kestrum_embed_data out_s)
   file(GLOB files CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/data/*.txt" "${CMAKE_SOURCE_DIR}/data/*.mp3")
   list(SORT files)
@@ -11,6 +15,15 @@ function(kestrum_embed_data out_s)
   set(names "")
   foreach(f IN LISTS files)
     get_filename_component(base "${f}" NAME)
+    if(NOT base MATCHES "^[A-Za-z0-9._-]+$")
+      message(FATAL_ERROR "data/${base}: a built-in data file name may use only ASCII letters, digits, "
+                          "'.', '_' and '-'; otherwise its block name would not match the one the program "
+                          "looks up. Rename the file.")
+    endif()
+    if(f MATCHES "[\"\\\\@\n]")
+      message(FATAL_ERROR "${f}: the path of a built-in data file may not contain \", \\, @ or a line break "
+                          "(it is written into an assembler .incbin line); build from a folder without them")
+    endif()
     string(TOUPPER "${base}" up)
     string(REGEX REPLACE "[^A-Z0-9]" "_" up "${up}")
     set(name "R_${up}")
