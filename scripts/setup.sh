@@ -33,9 +33,18 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # minimp3: the header-only MP3 decoder, from the npm package minimp3@1.0.0, checked by its sha256.
+# The header's own sha256 is stored beside it when it is installed, so a later run fetches it
+# again when the file has been changed or damaged since.
 MINIMP3_DIR=.deps/minimp3
 MINIMP3_SHA256=a70b94e01fe71d9db5d5d30d21b56a74ab21cd9c5262c5f7107cbe764b596c81
-if [ ! -f "$MINIMP3_DIR/minimp3.h" ] || [ "$(cat "$MINIMP3_DIR/.sha256" 2>/dev/null)" != "$MINIMP3_SHA256" ]; then
+minimp3_installed() {
+  [ -f "$MINIMP3_DIR/minimp3.h" ] || return 1
+  [ "$(cat "$MINIMP3_DIR/.sha256" 2>/dev/null)" = "$MINIMP3_SHA256" ] || return 1
+  local stored
+  stored=$(cat "$MINIMP3_DIR/minimp3.h.sha256" 2>/dev/null) || return 1
+  [ -n "$stored" ] && [ "$(sha256sum "$MINIMP3_DIR/minimp3.h" | cut -d' ' -f1)" = "$stored" ]
+}
+if ! minimp3_installed; then
   tmp=$(mktemp -d)
   trap 'rm -rf "$tmp"' EXIT
   (cd "$tmp" && npm pack --silent minimp3@1.0.0 >/dev/null)
@@ -48,6 +57,7 @@ if [ ! -f "$MINIMP3_DIR/minimp3.h" ] || [ "$(cat "$MINIMP3_DIR/.sha256" 2>/dev/n
   tar -xzf "$tarball" -C "$tmp" package/lib/minimp3.h
   mkdir -p "$MINIMP3_DIR"
   cp "$tmp/package/lib/minimp3.h" "$MINIMP3_DIR/minimp3.h"
+  sha256sum "$MINIMP3_DIR/minimp3.h" | cut -d' ' -f1 > "$MINIMP3_DIR/minimp3.h.sha256"
   echo "$MINIMP3_SHA256" > "$MINIMP3_DIR/.sha256"
   echo "setup: minimp3.h verified and installed in $MINIMP3_DIR"
 fi
