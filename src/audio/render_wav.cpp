@@ -6,8 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <memory>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -36,6 +40,98 @@ void put32(unsigned char* p, uint32_t v) {
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
+
+// ---- Clean-up on interruption ----
+// While a render stages files, SIGINT, SIGTERM and SIGHUP remove the temporary files before
+// they end the process as they otherwise would: the handler unlinks the paths armed here,
+// restores the default action and raises the signal again, so the exit status still names
+// it. The paths live in static storage because the handler may only use async-signal-safe
+// calls. A signal the process ignores, or one that has a handler of its own, is left alone.
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kStagedSlots = 4;  // a render stages two files: the WAV and its trace
+
+enum SlotState : int { SlotFree, SlotClaimed, SlotArmed };
+std::atomic<int> g_slotState[kStagedSlots];
+char g_slotPath[kStagedSlots][PATH_MAX];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slot states");
+
+extern "C" void removeStagedAndRaise(int sig) {
+    for (int i = 0; i < kStagedSlots; ++i)
+        if (g_slotState[i].load() == SlotArmed) ::unlink(g_slotPath[i]);
+    struct sigaction dfl{};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    // Blocked while the handler runs: delivered, with its default action, once it returns.
+    raise(sig);
+}
+
+// The handler for the life of one render; the earlier dispositions come back afterwards.
+class InterruptCleanup {
+public:
+    InterruptCleanup() {
+        for (size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+            struct sigaction old{};
+            if (sigaction(kCleanupSignals[i], nullptr, &old) != 0 || old.sa_handler != SIG_DFL ||
+                (old.sa_flags & SA_SIGINFO))
+                continue;
+            struct sigaction sa{};
+            sa.sa_handler = removeStagedAndRaise;
+            sigemptyset(&sa.sa_mask);
+            for (int other : kCleanupSignals) sigaddset(&sa.sa_mask, other);
+            installed_[i] = sigaction(kCleanupSignals[i], &sa, &saved_[i]) == 0;
+        }
+    }
+    ~InterruptCleanup() {
+        for (size_t i = 0; i < std::size(kCleanupSignals); ++i)
+            if (installed_[i]) sigaction(kCleanupSignals[i], &saved_[i], nullptr);
+    }
+    InterruptCleanup(const InterruptCleanup&) = delete;
+    InterruptCleanup& operator=(const InterruptCleanup&) = delete;
+
+private:
+    struct sigaction saved_[std::size(kCleanupSignals)]{};
+    bool installed_[std::size(kCleanupSignals)]{};
+};
+
+// Holds off the clean-up signals on this thread while a staged file and its slot change
+// together (created and armed, renamed or removed and freed).
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : kCleanupSignals) sigaddset(&set, sig);
+        pthread_sigmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t old_;
+};
+
+// A slot holding `path`, claimed but not armed; -1 when none is free or the path is too long
+// (the file is then staged without the clean-up).
+int claimSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kStagedSlots; ++i) {
+        int expected = SlotFree;
+        if (!g_slotState[i].compare_exchange_strong(expected, SlotClaimed)) continue;
+        std::memcpy(g_slotPath[i], path.c_str(), path.size() + 1);
+        return i;
+    }
+    return -1;
+}
+
+void freeSlot(int& slot) {
+    if (slot >= 0) g_slotState[slot].store(SlotFree);
+    slot = -1;
+}
+
+// ---- Staged files ----
 
 struct FileCloser {
     void operator()(FILE* f) const {
@@ -78,18 +174,27 @@ public:
             char tag[24];
             std::snprintf(tag, sizeof tag, "%012llx", (unsigned long long)(xorshift64(seed) >> 16));
             std::string tmp = dir + "/." + base + "." + tag + ".part";
-            int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;
-                return false;
+            int slot = claimSlot(tmp);
+            int fd, err;
+            {
+                SignalsHeld held;
+                fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                err = errno;
+                if (fd >= 0 && slot >= 0) g_slotState[slot].store(SlotArmed);
             }
-            file_.reset(fdopen(fd, "wb"));
-            if (!file_) {
-                ::close(fd);
-                ::unlink(tmp.c_str());
+            if (fd < 0) {
+                freeSlot(slot);
+                if (err == EEXIST) continue;
                 return false;
             }
             temp_ = tmp;
+            slot_ = slot;
+            file_.reset(fdopen(fd, "wb"));
+            if (!file_) {
+                ::close(fd);
+                discard();
+                return false;
+            }
             return true;
         }
         return false;
@@ -104,24 +209,41 @@ public:
         if (!direct_ && ok) ok = fsyncIfRegular(fileno(file_.get()));
         ok = (std::fclose(file_.release()) == 0) && ok;
         if (direct_) return ok;
-        if (ok) ok = std::rename(temp_.c_str(), final_.c_str()) == 0;
-        if (!ok) ::unlink(temp_.c_str());
-        temp_.clear();
+        if (ok) {
+            SignalsHeld held;
+            ok = std::rename(temp_.c_str(), final_.c_str()) == 0;
+            if (ok) {
+                freeSlot(slot_);
+                temp_.clear();
+            }
+        }
+        if (!ok) discard();
         return ok;
     }
 
     ~StagedFile() {
         file_.reset();
-        if (!temp_.empty()) ::unlink(temp_.c_str());
+        if (!temp_.empty()) discard();
     }
 
 private:
+    // Removes the temporary file and forgets it.
+    void discard() {
+        {
+            SignalsHeld held;
+            ::unlink(temp_.c_str());
+            freeSlot(slot_);
+        }
+        temp_.clear();
+    }
+
     // The data must be on the disk before the rename makes it visible under the final name.
     static bool fsyncIfRegular(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 
     std::string final_, temp_;
     File file_;
     bool direct_ = false;
+    int slot_ = -1;  // the clean-up slot naming temp_, -1 for none
 };
 
 }  // namespace
@@ -166,6 +288,7 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     e.running.store(1);
 
     const std::string wavPath = wideToUtf8(path);
+    InterruptCleanup cleanup;  // outlives the staged files below
     StagedFile wav;
     if (!wav.open(wavPath)) return false;
 
