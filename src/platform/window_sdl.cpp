@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 #include "platform/paths.h"
@@ -17,8 +18,18 @@ bool sdlX11SetDarkVariant(SDL_Window* window);  // window_sdl_x11.cpp
 
 namespace {
 
+// Owners of SDL's handles: each frees its own, so no path repeats the cleanup.
+struct SdlWindowFree {
+    void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
+};
+struct SdlCursorFree {
+    void operator()(SDL_Cursor* c) const { SDL_FreeCursor(c); }
+};
+using SdlWindowPtr = std::unique_ptr<SDL_Window, SdlWindowFree>;
+using SdlCursorPtr = std::unique_ptr<SDL_Cursor, SdlCursorFree>;
+
 struct SdlTop {
-    SDL_Window* sdl = nullptr;
+    SdlWindowPtr sdl;
     bool minimized = false;
 };
 
@@ -47,10 +58,7 @@ public:
     void close() {
         if (!opened_) return;
         opened_ = false;
-        for (SDL_Cursor*& c : cursors_) {
-            if (c) SDL_FreeCursor(c);
-            c = nullptr;
-        }
+        for (SdlCursorPtr& c : cursors_) c.reset();
         current_ = -1;
         SDL_Quit();
     }
@@ -61,26 +69,26 @@ public:
         if (!open()) return false;
         Uint32 flags = visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
         if (resizable) flags |= SDL_WINDOW_RESIZABLE;
-        SDL_Window* sdl = SDL_CreateWindow(wideToUtf8(title).c_str(), x, y, std::max(1, cw), std::max(1, ch), flags);
+        SdlWindowPtr sdl(SDL_CreateWindow(wideToUtf8(title).c_str(), x, y, std::max(1, cw), std::max(1, ch), flags));
         if (!sdl) {
             if (tops_.empty()) close();
             return false;
         }
         // The first surface may make SDL re-create the native window (for an accelerated
         // framebuffer): get it now, so that properties set on the window later stay on it.
-        SDL_GetWindowSurface(sdl);
-        if (minClient.cx > 0 || minClient.cy > 0) SDL_SetWindowMinimumSize(sdl, std::max(1, minClient.cx), std::max(1, minClient.cy));
-        tops_[w] = SdlTop{sdl, false};
-        byId_[SDL_GetWindowID(sdl)] = w;
+        SDL_GetWindowSurface(sdl.get());
+        if (minClient.cx > 0 || minClient.cy > 0)
+            SDL_SetWindowMinimumSize(sdl.get(), std::max(1, minClient.cx), std::max(1, minClient.cy));
+        byId_[SDL_GetWindowID(sdl.get())] = w;
+        tops_[w] = SdlTop{std::move(sdl), false};
         return true;
     }
 
     void closeTopLevel(Window* w) override {
         auto it = tops_.find(w);
         if (it == tops_.end()) return;
-        byId_.erase(SDL_GetWindowID(it->second.sdl));
-        SDL_DestroyWindow(it->second.sdl);
-        tops_.erase(it);
+        byId_.erase(SDL_GetWindowID(it->second.sdl.get()));
+        tops_.erase(it);  // destroys the SDL window
         if (tops_.empty()) close();
     }
 
@@ -137,8 +145,8 @@ public:
         const int i = shape == CursorShape::Hand ? 1 : 0;
         if (i == current_) return;
         if (!cursors_[i])
-            cursors_[i] = SDL_CreateSystemCursor(i == 1 ? SDL_SYSTEM_CURSOR_HAND : SDL_SYSTEM_CURSOR_ARROW);
-        if (cursors_[i]) SDL_SetCursor(cursors_[i]);
+            cursors_[i].reset(SDL_CreateSystemCursor(i == 1 ? SDL_SYSTEM_CURSOR_HAND : SDL_SYSTEM_CURSOR_ARROW));
+        if (cursors_[i]) SDL_SetCursor(cursors_[i].get());
         current_ = i;
     }
 
@@ -180,7 +188,7 @@ public:
 private:
     SDL_Window* sdlOf(Window* w) {
         auto it = tops_.find(w);
-        return it == tops_.end() ? nullptr : it->second.sdl;
+        return it == tops_.end() ? nullptr : it->second.sdl.get();
     }
 
     Window* byId(Uint32 id) {
@@ -232,7 +240,7 @@ private:
     Uint32 wakeEvent_ = 0;
     std::unordered_map<Window*, SdlTop> tops_;
     std::unordered_map<Uint32, Window*> byId_;
-    SDL_Cursor* cursors_[2] = {nullptr, nullptr};
+    SdlCursorPtr cursors_[2];
     int current_ = -1;
 };
 
