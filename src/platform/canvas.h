@@ -1,7 +1,8 @@
 // The canvas: a drawing context over an off-screen 32-bit image, with the primitives the
 // panel, buttons, sliders and rain draw with, and fonts chosen by pixel height, weight,
-// face and pitch. Built on Cairo, Pango and fontconfig (canvas_cairo.cpp); no Cairo or
-// Pango type appears here.
+// face and pitch. Built on Cairo, Pango and fontconfig: canvas_draw.cpp rasterises shapes and
+// blends text into the pixels, canvas_fonts.cpp finds faces and renders glyphs; no Cairo
+// or Pango type appears here.
 //
 // Geometry conventions (those of the classic raster drawing model the panel is designed in):
 // - Rectangles are {left, top, right, bottom} with right and bottom excluded. A rectangle
