@@ -105,6 +105,20 @@ TEST(RenderWav, SampleConversion) {
     for (const Case& c : cases) EXPECT_EQ(sampleToPcm16(c.in), c.out) << c.in;
 }
 
+// The header of a mono 16-bit 48 kHz file, byte by byte, little-endian: "RIFF", 36 + data
+// size, "WAVE", "fmt ", chunk size 16, format 1 (PCM), 1 channel, 48000 samples/s, 96000
+// bytes/s, block align 2, 16 bits, "data", data size.
+const std::vector<unsigned char> kHeader1s = {
+    0x52, 0x49, 0x46, 0x46, 0x24, 0x77, 0x01, 0x00, 0x57, 0x41, 0x56, 0x45,  // RIFF 96036 WAVE
+    0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,  // fmt  16 1 1
+    0x80, 0xBB, 0x00, 0x00, 0x00, 0x77, 0x01, 0x00, 0x02, 0x00, 0x10, 0x00,  // 48000 96000 2 16
+    0x64, 0x61, 0x74, 0x61, 0x00, 0x77, 0x01, 0x00};                          // data 96000
+const std::vector<unsigned char> kHeader60s = {
+    0x52, 0x49, 0x46, 0x46, 0x24, 0xE4, 0x57, 0x00, 0x57, 0x41, 0x56, 0x45,  // RIFF 5760036 WAVE
+    0x66, 0x6D, 0x74, 0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,  // fmt  16 1 1
+    0x80, 0xBB, 0x00, 0x00, 0x00, 0x77, 0x01, 0x00, 0x02, 0x00, 0x10, 0x00,  // 48000 96000 2 16
+    0x64, 0x61, 0x74, 0x61, 0x00, 0xE4, 0x57, 0x00};                          // data 5760000
+
 TEST(RenderWav, HeaderAndSizes) {
     StationsScope none({});
     TraceEnv trace(true);
@@ -114,21 +128,17 @@ TEST(RenderWav, HeaderAndSizes) {
         int seconds;
         long size;
         size_t traceLines;
-    } cases[] = {{1, 96044, 47}, {60, 5760044, 2813}};
+        const std::vector<unsigned char>& header;
+    } cases[] = {{1, 96044, 47, kHeader1s}, {60, 5760044, 2813, kHeader60s}};
     for (const Case& c : cases) {
         const std::string out = dir.file("take" + std::to_string(c.seconds) + ".wav");
         ASSERT_TRUE(renderWav(utf8ToWide(out), c.seconds, source));
         auto b = bytes(out);
         ASSERT_EQ(long(b.size()), c.size);
-        unsigned char expect[44];
-        wavHeader(expect, uint32_t(c.seconds * 96000));
-        EXPECT_EQ(std::memcmp(b.data(), expect, 44), 0);
-        EXPECT_EQ(std::memcmp(b.data(), "RIFF", 4), 0);
-        EXPECT_EQ(b[4] | b[5] << 8 | b[6] << 16 | b[7] << 24, 36 + c.seconds * 96000);
-        EXPECT_EQ(std::memcmp(b.data() + 8, "WAVEfmt ", 8), 0);
-        EXPECT_EQ(b[24] | b[25] << 8 | b[26] << 16, 48000);
-        EXPECT_EQ(b[28] | b[29] << 8 | b[30] << 16, 96000);
-        EXPECT_EQ(std::memcmp(b.data() + 36, "data", 4), 0);
+        EXPECT_EQ(std::vector<unsigned char>(b.begin(), b.begin() + 44), c.header);
+        unsigned char made[44];
+        wavHeader(made, uint32_t(c.seconds * 96000));
+        EXPECT_EQ(std::vector<unsigned char>(made, made + 44), c.header);
         auto ls = lines(out + ".csv");
         ASSERT_EQ(ls.size(), c.traceLines + 1);
         EXPECT_EQ(ls[0], "t,phase,freq,cur,chan,pos,n,ph");
