@@ -3,7 +3,13 @@
 #include <climits>
 #include <unistd.h>
 
-std::wstring utf8ToWide(std::string_view s) {
+namespace {
+
+// What becomes of a malformed sequence: one U+FFFD for it, or each of its bytes b kept as
+// U+DC00 + b (always U+DC80..U+DCFF, as ASCII is never malformed).
+enum class Malformed { replace, escape };
+
+std::wstring decodeUtf8(std::string_view s, Malformed how) {
     std::wstring out;
     out.reserve(s.size());
     size_t i = 0;
@@ -20,9 +26,10 @@ std::wstring utf8ToWide(std::string_view s) {
         if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
         else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
         else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
-        else { out.push_back(L'\xFFFD'); ++i; continue; }
+        else { out.push_back(how == Malformed::escape ? wchar_t(0xDC00 + c) : L'\xFFFD'); ++i; continue; }
         // Take continuation bytes while they are valid; a broken sequence yields one U+FFFD
-        // for the bytes consumed so far and resumes at the offending byte.
+        // for the bytes consumed so far and resumes at the offending byte. Escaping keeps
+        // only the lead byte and resumes right after it, so every byte is kept.
         size_t j = 1;
         bool ok = true;
         for (; j < size_t(len); ++j) {
@@ -32,8 +39,13 @@ std::wstring utf8ToWide(std::string_view s) {
             cp = (cp << 6) | (cc & 0x3F);
         }
         if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.push_back(L'\xFFFD');
-            i += ok ? size_t(len) : j;
+            if (how == Malformed::escape) {
+                out.push_back(wchar_t(0xDC00 + c));
+                ++i;
+            } else {
+                out.push_back(L'\xFFFD');
+                i += ok ? size_t(len) : j;
+            }
             continue;
         }
         out.push_back(wchar_t(cp));
@@ -42,11 +54,25 @@ std::wstring utf8ToWide(std::string_view s) {
     return out;
 }
 
+}  // namespace
+
+std::wstring utf8ToWide(std::string_view s) {
+    return decodeUtf8(s, Malformed::replace);
+}
+
+std::wstring osToWide(std::string_view s) {
+    return decodeUtf8(s, Malformed::escape);
+}
+
 std::string wideToUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
     for (wchar_t w : text) {
         char32_t cp = char32_t(w);
+        if (cp >= 0xDC80 && cp <= 0xDCFF) {  // a byte osToWide kept from malformed input
+            out.push_back(char(cp - 0xDC00));
+            continue;
+        }
         if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
         if (cp < 0x80) {
             out.push_back(char(cp));
@@ -80,7 +106,7 @@ std::wstring programPath() {
         if (got < 0) return {};
         if (size_t(got) < buf.size()) {
             buf.resize(size_t(got));
-            return utf8ToWide(buf);
+            return osToWide(buf);
         }
         buf.resize(buf.size() * 2);
     }
@@ -92,6 +118,6 @@ FILE* openFile(const std::wstring& path, const char* mode) {
 
 std::vector<std::wstring> processArgs(int argc, char** argv) {
     std::vector<std::wstring> args;
-    for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(utf8ToWide(argv[i]));
+    for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(osToWide(argv[i]));
     return args;
 }

@@ -1,5 +1,8 @@
 // Paths, files and arguments. Wide strings (std::wstring) carry paths, names and arguments
-// inside the program; they go to the OS as UTF-8. Thread-safe; these functions allocate.
+// inside the program; they go to the OS as UTF-8. A path or argument from the OS need not be
+// valid UTF-8 (Linux names are bytes), so those come in through osToWide, which keeps every
+// byte, and a path read that way goes back out byte for byte. Thread-safe; these functions
+// allocate.
 #pragma once
 
 #include <cstdio>
@@ -9,17 +12,23 @@
 
 // UTF-8 to wide text. Malformed sequences become U+FFFD each; never fails.
 std::wstring utf8ToWide(std::string_view bytes);
-// Wide text to UTF-8. Code points that cannot be encoded (surrogates, > U+10FFFF) become U+FFFD.
+// UTF-8 from the OS (paths, arguments) to wide text without loss: each byte b of a malformed
+// sequence becomes U+DC00 + b (U+DC80..U+DCFF, lone surrogates no valid UTF-8 can give).
+std::wstring osToWide(std::string_view bytes);
+// Wide text to UTF-8, as paths go to the OS. U+DC80..U+DCFF become the single bytes
+// 0x80..0xFF they stand for, so wideToUtf8(osToWide(b)) == b for any bytes b. Other code
+// points that cannot be encoded (surrogates, > U+10FFFF) become U+FFFD.
 std::string wideToUtf8(std::wstring_view text);
 
 // Number of UTF-16 code units the text would take (a code point above U+FFFF counts 2).
 size_t utf16Length(std::wstring_view text);
 
-// The running program's full path from /proc/self/exe; empty when it cannot be read.
+// The running program's full path from /proc/self/exe (through osToWide); empty when it
+// cannot be read.
 std::wstring programPath();
 
 // fopen by wide path (UTF-8 to the OS). Null on failure, errno set.
 FILE* openFile(const std::wstring& path, const char* mode);
 
-// The command line as wide strings, argument 0 the program.
+// The command line as wide strings (through osToWide), argument 0 the program.
 std::vector<std::wstring> processArgs(int argc, char** argv);

@@ -2,6 +2,7 @@
 // and their reading rules, exit codes, and what a render leaves on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -193,6 +194,25 @@ TEST(RenderCommand, TwoRendersToOnePathLeaveTheSecond) {
     ASSERT_EQ(runProgram({"--render", "same.wav", "2"}, dir.path()).exitCode, 0);
     ASSERT_EQ(runProgram({"--render", "same.wav", "1"}, dir.path()).exitCode, 0);
     EXPECT_EQ(fileSize(dir.file("same.wav")), 96044);
+}
+
+TEST(RenderCommand, PathsThatAreNotUtf8AreUsedByteForByte) {
+    // Linux names are bytes: a Latin-1 "é" (0xE9) in the program's folder and in the output
+    // path must reach the OS unchanged, not as the replacement character.
+    TempDir dir;
+    const std::string bin = dir.file("bin\xE9");
+    std::filesystem::create_directory(bin);
+    std::filesystem::copy_file(KESTRUM_EXE, bin + "/kestrum");
+    const std::string out = dir.file("caf\xE9.wav");
+    ProgramRun run = runProgramAt(bin + "/kestrum", {"--render", out, "1"}, dir.path(), {"KESTRUM_TRACE=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(fileSize(out), 96044);
+    EXPECT_GT(fileSize(out + ".csv"), 0);
+    EXPECT_GE(fileSize(bin + "/_decode.log"), 0) << "the log goes beside the program";
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bin\xE9", "caf\xE9.wav", "caf\xE9.wav.csv"}));
 }
 
 TEST(ModeChoice, OnlyArgumentOneChoosesAndExactly) {

@@ -1,8 +1,13 @@
-// The platform base: text conversion between UTF-8 and wide strings, UTF-16 lengths, the
-// time seed's zero rule and the lookup of built-in data blocks.
+// The platform base: text conversion between UTF-8 and wide strings (lossless for OS paths),
+// UTF-16 lengths, the time seed's zero rule and the lookup of built-in data blocks.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/data_blocks.h"
@@ -45,6 +50,65 @@ TEST(PlatformText, WideToUtf8RoundTripsAndReplacesWhatCannotBeEncoded) {
     EXPECT_EQ(wideToUtf8(std::wstring(1, wchar_t(0xD800))), "\xEF\xBF\xBD");
     EXPECT_EQ(wideToUtf8(std::wstring(1, wchar_t(0x110000))), "\xEF\xBF\xBD");
     EXPECT_EQ(wideToUtf8(L"\u00E9"), "\xC3\xA9");
+}
+
+TEST(PlatformText, OsTextKeepsEveryByteOfMalformedInput) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"valid UTF-8", "/opt/caf\xC3\xA9/\xEF\xBD\xB1\xF0\x9F\x93\xBB",
+         L"/opt/caf\u00E9/\uFF71" + std::wstring(1, wchar_t(0x1F4FB))},
+        {"Latin-1 byte", "caf\xE9.wav", L"caf" + std::wstring(1, wchar_t(0xDCE9)) + L".wav"},
+        {"sequence cut by the end", "ok\xE2\x82", L"ok" + std::wstring{wchar_t(0xDCE2), wchar_t(0xDC82)}},
+        {"sequence cut by ASCII", "\xE2\x82" "A", std::wstring{wchar_t(0xDCE2), wchar_t(0xDC82), L'A'}},
+        {"overlong", "\xC0\xAF", std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF)}},
+        {"overlong three bytes", "\xE0\x80\xAF", std::wstring{wchar_t(0xDCE0), wchar_t(0xDC80), wchar_t(0xDCAF)}},
+        {"lone continuation byte", "a\x80" "b", L"a" + std::wstring(1, wchar_t(0xDC80)) + L"b"},
+        // U+DC80 itself, encoded: malformed too, so it cannot be mistaken for a kept byte.
+        {"encoded surrogate", "\xED\xB2\x80", std::wstring{wchar_t(0xDCED), wchar_t(0xDCB2), wchar_t(0xDC80)}},
+        {"above U+10FFFF", "\xF4\x90\x80\x80",
+         std::wstring{wchar_t(0xDCF4), wchar_t(0xDC90), wchar_t(0xDC80), wchar_t(0xDC80)}},
+        {"invalid lead byte", "\xFF" "x", std::wstring(1, wchar_t(0xDCFF)) + L"x"},
+    };
+    for (const Case& c : cases) {
+        const std::wstring wide = osToWide(c.bytes);
+        EXPECT_EQ(wide, c.wide) << c.name;
+        EXPECT_EQ(wideToUtf8(wide), c.bytes) << c.name;
+    }
+
+    // The command line comes in the same way.
+    char prog[] = "/tmp/k\xE9strum";
+    char arg[] = "--render";
+    char path[] = "caf\xE9.wav";
+    char* argv[] = {prog, arg, path, nullptr};
+    const std::vector<std::wstring> args = processArgs(3, argv);
+    ASSERT_EQ(args.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(wideToUtf8(args[i]), argv[i]);
+
+    // Every byte after every byte, each alone and after a lead byte, comes back unchanged.
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            const std::string bytes{char(a), char(b), 'z', char(0xE2), char(b)};
+            ASSERT_EQ(wideToUtf8(osToWide(bytes)), bytes) << a << " " << b;
+        }
+    }
+}
+
+TEST(PlatformText, FilesOpenUnderTheirOwnBytes) {
+    char tmpl[] = "/tmp/kestrum_base_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string raw = dir + "/caf\xE9.txt";
+    FILE* f = openFile(osToWide(raw), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    struct stat st;
+    EXPECT_EQ(stat(raw.c_str(), &st), 0) << "created under a different name";
+    EXPECT_EQ(std::remove(raw.c_str()), 0);
+    EXPECT_EQ(rmdir(dir.c_str()), 0) << "something else was created";
 }
 
 TEST(PlatformText, Utf16LengthCountsSupplementaryCharactersTwice) {
