@@ -170,10 +170,13 @@ public:
         if (slash == 0) dir = "/";
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         uint64_t seed = timeSeed();
+        // The temporary name says whose it is; when that would be longer than the folder
+        // allows a name to be, a short one does (the final name itself may well fit).
+        bool shortName = false;
         for (int attempt = 0; attempt < 16; ++attempt) {
             char tag[24];
             std::snprintf(tag, sizeof tag, "%012llx", (unsigned long long)(xorshift64(seed) >> 16));
-            std::string tmp = dir + "/." + base + "." + tag + ".part";
+            std::string tmp = shortName ? dir + "/.kestrum-" + tag : dir + "/." + base + "." + tag + ".part";
             int slot = claimSlot(tmp);
             int fd, err;
             {
@@ -185,6 +188,10 @@ public:
             if (fd < 0) {
                 freeSlot(slot);
                 if (err == EEXIST) continue;
+                if (err == ENAMETOOLONG && !shortName) {
+                    shortName = true;
+                    continue;
+                }
                 return false;
             }
             temp_ = tmp;

@@ -4,8 +4,9 @@
 // is written beside it (the WAV path + ".csv"), one line per block of 1024 samples.
 //
 // The file appears at its path only when the render has been written completely: it is
-// written to a temporary file in the same folder and renamed over the path at the end, so a
-// failed render (a full disk, a quota, a vanished folder) leaves whatever the path held
+// written to a temporary file in the same folder (".<name>.<tag>.part", or ".kestrum-<tag>"
+// where that would be too long a name) and renamed over the path at the end, so a failed
+// render (a full disk, a quota, a vanished folder) leaves whatever the path held
 // before. A path that names something other than a regular file (a device such as /dev/full,
 // a FIFO) is written in place. An interrupted render leaves nothing either: while it runs,
 // SIGINT, SIGTERM and SIGHUP (those still at their default action) remove the temporary

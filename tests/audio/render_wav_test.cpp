@@ -168,6 +168,34 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
     EXPECT_FALSE(fs::exists(deep + "/b.wav.csv"));
 }
 
+// A file name near the longest a folder allows: the render's temporary names are longer
+// than the final ones, so they give way to short ones, and the WAV and its trace are written
+// wherever their own names fit.
+TEST(RenderWav, LongNamesAreWrittenWhereverTheyFit) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    Folder dir;
+    Engine source;
+    const long nameMax = pathconf(dir.path.c_str(), _PC_NAME_MAX);
+    ASSERT_GE(nameMax, 255);
+    // Lengths of the WAV's name: its staged name fits; the WAV's fits but not the trace's;
+    // neither fits; the longest trace name; a trace name too long; the longest WAV name.
+    for (const long length : {nameMax - 23, nameMax - 19, 250L, nameMax - 4, nameMax - 3, nameMax}) {
+        SCOPED_TRACE("name of " + std::to_string(length) + " bytes");
+        const std::string name = std::string(size_t(length) - 4, 'n') + ".wav";
+        const std::string out = dir.file(name);
+        ASSERT_TRUE(renderWav(utf8ToWide(out), 1, source));
+        EXPECT_EQ(bytes(out).size(), 96044u);
+        const bool traceFits = length + 4 <= nameMax;
+        if (traceFits) {
+            EXPECT_EQ(lines(out + ".csv").size(), 48u);
+        }
+        EXPECT_EQ(dir.entries(), traceFits ? 2u : 1u) << "only the WAV and its trace, no temporary file";
+        fs::remove(out);
+        if (traceFits) fs::remove(out + ".csv");
+    }
+}
+
 TEST(RenderWav, MissingFolderFailsAndCreatesNothing) {
     StationsScope none({});
     TraceEnv trace(true);
