@@ -54,12 +54,12 @@ int titleDrawnWidth(Canvas& dc, const FontRef& font, float scale) {
 
 // ---- Fonts and the title fit ----
 
-// The title is sized by the space it must fit in. Its drawn width is the text's width, which
-// grows with the font, plus the letter spacing, which does not: the step scales only the
-// text's part, so it lands on the right size in one or two steps instead of creeping
-// towards it. Glyph widths grow in jumps of several pixels per pixel of height, so the
-// search also keeps the largest height seen to fit and the smallest seen too wide, never
-// tries outside them, and ends on the largest fitting height it has seen.
+// The title is sized by the space it must fit in: each step scales the height by the ratio
+// of that space to the drawn width (letter spacing included), until the title fits with less
+// than S(6) to spare, the height stops changing, or four new fonts have been made. Glyph
+// widths grow in jumps of several pixels per pixel of height, so that can end a little too
+// wide; only then is it mended: back to the largest height seen that fitted, or, when none
+// did, one pixel smaller at a time within the same four fonts.
 TitleFit fitTitleFont(float scale, int width) {
     TitleFit fit;
     int h = -scaled(25, scale);
@@ -69,35 +69,42 @@ TitleFit fitTitleFont(float scale, int width) {
     fit.avail = width - scaled(27, scale) - scaled(24, scale);
     if (fit.avail <= 60) return fit;
 
-    const int extra = scaled(5, scale) * (int(kTitleText.size()) - 1);
     auto dc = Canvas::create(1, 1);
-    FontRef fitFont;          // the largest font seen to fit
-    int fitH = -kTitleMinPx + 1;  // its height; above -8: none yet
-    int wideH = -kTitleMaxPx - 1;  // the smallest height seen too wide; below -64: none yet
     int w = titleDrawnWidth(*dc, fit.font, scale);
-    for (int step = 0; step < kTitleFitSteps && w > 0; ++step) {
-        const int spare = fit.avail - w;
-        if (spare >= 0) {
-            fitH = h;
+    FontRef fitFont;  // the largest font seen to fit, and its height and width
+    int fitH = 0, fitW = 0;
+    auto noteIfFits = [&] {
+        if (w <= fit.avail && (!fitFont || h < fitH)) {
             fitFont = fit.font;
-            if (spare < scaled(6, scale)) break;  // fits, with little to spare
-        } else {
-            wideH = h;
+            fitH = h;
+            fitW = w;
         }
-        const float textPart = float(w - extra);
-        int next = textPart > 0.0f ? int(std::lround(float(h) * float(fit.avail - extra) / textPart)) : -kTitleMinPx;
-        next = std::clamp(next, -kTitleMaxPx, -kTitleMinPx);
-        next = std::clamp(next, wideH + 1, std::max(wideH + 1, fitH - 1));
-        if (next == h || next <= wideH || next >= fitH) break;  // nothing left to try between them
+    };
+    auto useHeight = [&](int next) {
         fit.font = titleFont(next);
         h = next;
         ++fit.fontsMade;
         w = titleDrawnWidth(*dc, fit.font, scale);
+    };
+    noteIfFits();
+    for (int step = 0; step < kTitleFitSteps; ++step) {
+        if (w <= 0) break;
+        const int spare = fit.avail - w;
+        if (spare >= 0 && spare < scaled(6, scale)) break;  // fits, with little to spare
+        int next = int(std::lround(float(h) * float(fit.avail) / float(w)));
+        next = std::clamp(next, -kTitleMaxPx, -kTitleMinPx);
+        if (next == h) break;
+        useHeight(next);
+        noteIfFits();
     }
-    if (w > fit.avail && fitFont) {
-        fit.font = fitFont;
-        h = fitH;
-        w = titleDrawnWidth(*dc, fit.font, scale);
+    if (w > fit.avail) {
+        if (fitFont) {
+            fit.font = fitFont;
+            h = fitH;
+            w = fitW;
+        } else {
+            while (w > fit.avail && fit.fontsMade < kTitleFitSteps && h < -kTitleMinPx) useHeight(h + 1);
+        }
     }
     fit.height = h;
     fit.width = w;

@@ -44,10 +44,13 @@ void applyFonts();
 // The minimum-size answer of the main window.
 void layoutMinSize(MinClientSize& mm);
 
-// The title fit on its own: starting from the em height -S(25), at most four new heights,
-// ending on the largest one seen whose drawn width (measured width + S(5) per letter gap)
-// fits the space from S(27) to width - S(24); heights stay within -64..-8. S() here uses
-// `scale`. No fitting when that space is 60 pixels or less.
+// The title fit on its own, with S() using `scale`. avail = width - S(27) - S(24); the drawn
+// width w is the measured text plus S(5) per letter gap. No fitting when avail <= 60.
+// Otherwise, from the em height h = -S(25), at most four times: stop when w <= 0 or
+// 0 <= avail - w < S(6); h' = h * avail / w in single precision, rounded half away from
+// zero and limited to -64..-8; stop when h' = h, else take the font of h'. If that ends
+// with the title too wide: the largest height seen that fitted, else one pixel smaller at a
+// time until it fits, as long as the four new fonts and the -8 limit allow.
 struct TitleFit {
     FontRef font;     // the final title font
     int height = 0;   // its em height (negative)
