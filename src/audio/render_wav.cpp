@@ -158,7 +158,8 @@ public:
                 std::free(real);
             }
         }
-        if (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const bool exists = stat(target.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode)) {
             if (S_ISDIR(st.st_mode)) return false;
             direct_ = true;
             file_.reset(std::fopen(target.c_str(), "wb"));
@@ -196,6 +197,9 @@ public:
             }
             temp_ = tmp;
             slot_ = slot;
+            // A file that replaces another keeps its permissions, as writing it in place would;
+            // best effort (a file owned by someone else may refuse).
+            if (exists) (void)fchmod(fd, st.st_mode & 0777);
             file_.reset(fdopen(fd, "wb"));
             if (!file_) {
                 ::close(fd);

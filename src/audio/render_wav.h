@@ -6,12 +6,13 @@
 // The file appears at its path only when the render has been written completely: it is
 // written to a temporary file in the same folder (".<name>.<tag>.part", or ".kestrum-<tag>"
 // where that would be too long a name) and renamed over the path at the end, so a failed
-// render (a full disk, a quota, a vanished folder) leaves whatever the path held
-// before. A path that names something other than a regular file (a device such as /dev/full,
-// a FIFO) is written in place. An interrupted render leaves nothing either: while it runs,
-// SIGINT, SIGTERM and SIGHUP (those still at their default action) remove the temporary
-// files and then end the process as they would have, so the exit status still names the
-// signal; the earlier dispositions are restored when it returns. The loop reuses two block
+// render (a full disk, a quota, a vanished folder) leaves whatever the path held before. A
+// file that replaces another takes its permission bits. A path that names something other
+// than a regular file (a device such as /dev/full, a FIFO) is written in place. An
+// interrupted render leaves nothing either: while it runs, SIGINT, SIGTERM and SIGHUP (those
+// still at their default action) remove the temporary files and then end the process as
+// they would have, so the exit status still names the signal; the earlier dispositions are
+// restored when it returns. The loop reuses two block
 // buffers; clip decoding aside, it allocates nothing per block.
 #pragma once
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -247,6 +248,42 @@ TEST(RenderWav, SecondRenderReplacesTheFirst) {
     ASSERT_TRUE(renderWav(utf8ToWide(dir.file("same.wav")), 1, source));
     EXPECT_EQ(fs::file_size(dir.file("same.wav")), 96044u);
     EXPECT_EQ(dir.entries(), 1u);
+}
+
+// Sets the process's file-creation mask for the life of the object.
+struct UmaskScope {
+    explicit UmaskScope(mode_t mask) : saved(umask(mask)) {}
+    ~UmaskScope() { umask(saved); }
+    mode_t saved;
+};
+
+mode_t permissions(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : mode_t(-1);
+}
+
+TEST(RenderWav, AReplacedFileKeepsItsPermissions) {
+    StationsScope none({});
+    TraceEnv trace(true);
+    UmaskScope mask(022);
+    Folder dir;
+    Engine source;
+    for (const mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0604), mode_t(0660)}) {
+        SCOPED_TRACE((std::ostringstream() << "mode " << std::oct << mode).str());
+        const std::string out = dir.file("take.wav");
+        for (const std::string& path : {out, out + ".csv"}) {
+            std::ofstream(path) << "earlier";
+            ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        }
+        ASSERT_TRUE(renderWav(utf8ToWide(out), 1, source));
+        EXPECT_EQ(bytes(out).size(), 96044u);
+        EXPECT_EQ(permissions(out), mode);
+        EXPECT_EQ(permissions(out + ".csv"), mode);
+    }
+    // A new file gets what the creation mask leaves of read and write for all.
+    ASSERT_TRUE(renderWav(utf8ToWide(dir.file("new.wav")), 1, source));
+    EXPECT_EQ(permissions(dir.file("new.wav")), mode_t(0644));
+    EXPECT_EQ(permissions(dir.file("new.wav.csv")), mode_t(0644));
 }
 
 TEST(RenderWav, CopiesTheSettingsAndLeavesTheSourceAlone) {
