@@ -73,7 +73,9 @@ protected:
         // ended, when the device failed): the engine renders nothing more until the test
         // plays the device.
         ASSERT_TRUE(audioWaitReported(g_ac, 5000));
-        ASSERT_TRUE(fakeAudioWaitUntil([](const FakeAudioRecord& r) { return r.inWait || g_ac.ended.load(); }, 5000));
+        // (inWait alone also holds in the first wait, before the buffer is filled.)
+        ASSERT_TRUE(fakeAudioWaitUntil(
+            [](const FakeAudioRecord& r) { return (r.inWait && !r.releases.empty()) || g_ac.ended.load(); }, 5000));
     }
     void TearDown() override {
         if (main_ && headlessMainWindow()) {
