@@ -1,6 +1,6 @@
 // A render as someone at a terminal sees it, through the real program on a pseudo-terminal:
-// what an interruption (Ctrl-C, SIGTERM, a hang-up) leaves on disk: nothing new, and the
-// earlier file untouched.
+// the progress line while it runs and its erasure at the end, and what an interruption
+// (Ctrl-C, SIGTERM, a hang-up) leaves on disk: nothing new, and the earlier file untouched.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -15,8 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "run_program.h"
@@ -109,6 +109,49 @@ std::vector<std::string> folderEntries(const std::string& dir) {
 std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ProgressLine, ShownOnATerminalAndErasedAtTheEnd) {
+    TempDir dir;
+    TerminalRun run({"--render", "out.wav", "20"}, dir.path());
+    ASSERT_TRUE(run.started());
+    const int status = run.finish();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    ASSERT_EQ(WEXITSTATUS(status), 0) << run.shown();
+    EXPECT_EQ(fileSize(dir.file("out.wav")), 44 + 20 * 96000);
+
+    // Everything shown is the line rewritten in place after a carriage return, and at the
+    // end the line erased: "\r" then erase-to-end-of-line.
+    const std::string& shown = run.shown();
+    const std::string erase = "\r\033[K";
+    ASSERT_GE(shown.size(), erase.size());
+    EXPECT_EQ(shown.substr(shown.size() - erase.size()), erase) << "the line is erased at the end";
+    ASSERT_EQ(shown[0], '\r') << shown;
+    const std::string lines = shown.substr(1, shown.size() - erase.size() - 1);
+    const std::regex line(R"(rendering +(\d+)%  (\d+\.\d) s of 20 s)");
+    int updates = 0, lastPercent = -1;
+    double lastSeconds = -1;
+    for (size_t start = 0; start <= lines.size();) {
+        size_t end = lines.find('\r', start);
+        if (end == std::string::npos) end = lines.size();
+        const std::string one = lines.substr(start, end - start);
+        start = end + 1;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(one, m, line)) << "not a progress line: \"" << one << "\"";
+        const int percent = std::stoi(m[1].str());
+        const double seconds = std::stod(m[2].str());
+        EXPECT_GT(percent, lastPercent) << one;
+        EXPECT_GE(seconds, lastSeconds) << one;
+        // The percentage is of the 20 s rendered; the seconds are shown to a tenth.
+        EXPECT_LE(percent, seconds * 5 + 0.25) << one;
+        EXPECT_GT(percent, seconds * 5 - 1.25) << one;
+        lastPercent = percent;
+        lastSeconds = seconds;
+        ++updates;
+    }
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(lastSeconds, 20.0);
+    EXPECT_GE(updates, 50) << "the line follows the render";
 }
 
 struct InterruptCase {
