@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/window_system.h"
 
@@ -75,3 +76,4 @@ const Canvas* windowCoreFrame(Window* top);  // the composed frame, composed now
 bool windowCoreFireTimer(Window* w, int id); // Timer{id} now, if that timer exists
 int windowCoreTimerPeriod(Window* w, int id);
 bool windowCoreAlive(Window* w);
+std::vector<Window*> windowCoreChildren(Window* w);  // in creation order; empty when w is gone

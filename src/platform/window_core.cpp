@@ -909,3 +909,5 @@ const Canvas* windowCoreFrame(Window* top) {
 }
 
 bool windowCoreAlive(Window* w) { return alive(w); }
+
+std::vector<Window*> windowCoreChildren(Window* w) { return alive(w) ? w->children : std::vector<Window*>(); }

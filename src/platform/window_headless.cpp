@@ -189,6 +189,7 @@ Size headlessMinClientSize(Window* topLevel) {
     TopState* s = g_headless.state(topLevel);
     return s ? s->minClient : Size{0, 0};
 }
+std::vector<Window*> headlessChildren(Window* w) { return active() ? windowCoreChildren(w) : std::vector<Window*>(); }
 
 // ---- Pointer ----
 

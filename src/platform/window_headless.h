@@ -33,6 +33,7 @@ bool headlessShown(Window* topLevel);          // created visible or shown with 
 bool headlessDarkFrame(Window* topLevel);      // setDarkFrame was called for it
 Point headlessWindowPos(Window* topLevel);     // position on the display
 Size headlessMinClientSize(Window* topLevel);  // from MinSizeQuery at creation; {0, 0} if none
+std::vector<Window*> headlessChildren(Window* w);  // its living children in creation order
 
 // ---- Pointer ----
 // Each moves the pointer to (x, y) in the main window's client coordinates first (cursorPos

@@ -591,6 +591,23 @@ TEST_F(WindowTest, MessageBoxesAreRecordedAndDarkFrameNoted) {
     EXPECT_TRUE(headlessMessageBoxes().empty());
 }
 
+TEST_F(WindowTest, ChildrenAreListedInCreationOrder) {
+    Window* w = top();
+    Window* a = child(w, "TestChild", Rect{0, 0, 10, 10});
+    Window* b = child(w, "Label", Rect{0, 0, 10, 10}, 0);  // hidden ones count too
+    Window* inner = child(a, "TestChild", Rect{0, 0, 5, 5});
+    Window* c = child(w, "Button", Rect{20, 0, 30, 10});
+    EXPECT_EQ(headlessChildren(w), (std::vector<Window*>{a, b, c}));
+    EXPECT_EQ(headlessChildren(a), (std::vector<Window*>{inner}));
+    EXPECT_TRUE(headlessChildren(c).empty());
+
+    destroyWindow(b);
+    EXPECT_EQ(headlessChildren(w), (std::vector<Window*>{a, c}));
+    destroyWindow(w);
+    EXPECT_TRUE(headlessChildren(w).empty());
+    EXPECT_TRUE(headlessChildren(a).empty());
+}
+
 TEST_F(WindowTest, HandlesOfDestroyedWindowsAreHarmless) {
     Window* w = top();
     Window* c = child(w, "TestChild", Rect{0, 0, 10, 10});

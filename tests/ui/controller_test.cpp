@@ -9,12 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "audio/device_output.h"
@@ -165,6 +169,10 @@ TEST_F(ControllerWindow, StartUpMakesTheWindowControlsTimersAndThreads) {
         {lVoice, 142, L"STATION  --/--", label},  {lBank, 140, L"DIAL  87.50 MHZ", label},
         {lStatus, 141, L"STATUS: STOPPED", label},
     };
+    // The main window's children are exactly these, created in this order.
+    std::vector<Window*> inOrder;
+    for (const Control& c : controls) inOrder.push_back(c.w);
+    EXPECT_EQ(headlessChildren(main_), inOrder);
     for (const Control& c : controls) {
         ASSERT_NE(c.w, nullptr);
         EXPECT_EQ(parentOf(c.w), main_);
@@ -469,18 +477,41 @@ TEST_F(ControllerWindow, HoverFollowsTheButtonRectangles) {
     headlessSetPointerKnown(true);
 }
 
-// Records, when the main window's children are destroyed, what the close path did before.
-struct CloseProbe {
-    static inline bool destroyed = false;
-    static inline int running = -1;
-    static inline bool audioActive = true;
-    static inline bool workerJoinable = true;
-    static intptr_t proc(Window* w, const WinMsg& msg) {
+// The close path, step by step: which of its four steps (the engine stopped, the audio stop
+// request, the decode worker stopped and joined, the window destroyed) had happened at two
+// moments of it. At the audio stop request the engine must be stopped and nothing else
+// done yet; when the window's children hear Destroy the worker must be stopped and joined.
+// Together they fix the whole order: engine, audio, worker, window.
+struct CloseState {
+    bool engineStopped;   // g_engine.running == 0
+    bool audioStopAsked;  // g_ac.active cleared
+    bool workerQuit;      // g_dec told to quit
+    bool workerJoined;    // g_dec's thread joined
+    bool destroyed;       // the main window's children have heard Destroy
+    bool operator==(const CloseState&) const = default;
+};
+
+void PrintTo(const CloseState& s, std::ostream* os) {
+    *os << "{engine stopped " << s.engineStopped << ", audio stop asked " << s.audioStopAsked << ", worker quit "
+        << s.workerQuit << ", worker joined " << s.workerJoined << ", destroyed " << s.destroyed << "}";
+}
+
+struct CloseSteps {
+    static inline std::atomic<bool> destroyed{false};
+    static inline std::mutex lock;  // guards seen
+    static inline std::vector<std::pair<std::string, CloseState>> seen;
+
+    static void note(const char* moment) {
+        const CloseState s{g_engine.running.load() == 0, !g_ac.active.load(), g_dec.quit.load(), !g_dec.th.joinable(),
+                           destroyed.load()};
+        const std::lock_guard<std::mutex> hold(lock);
+        seen.emplace_back(moment, s);
+    }
+    // A child of the main window: it hears Destroy right after the main window does.
+    static intptr_t probeProc(Window* w, const WinMsg& msg) {
         if (msg.kind == MsgKind::Destroy) {
+            note("window destroyed");
             destroyed = true;
-            running = g_engine.running.load();
-            audioActive = g_ac.active.load();
-            workerJoinable = g_dec.th.joinable();
         }
         return defaultHandling(w, msg);
     }
@@ -488,7 +519,9 @@ struct CloseProbe {
 
 TEST_F(ControllerWindow, ClosingWhileLiveStopsEverythingInOrderAndExitsWith0) {
     start();
-    registerWindowClass("ControllerCloseProbe", CloseProbe::proc, CursorShape::Arrow);
+    CloseSteps::destroyed = false;
+    CloseSteps::seen.clear();
+    registerWindowClass("ControllerCloseProbe", CloseSteps::probeProc, CursorShape::Arrow);
     WindowCreate c;
     c.className = "ControllerCloseProbe";
     c.parent = main_;
@@ -496,11 +529,28 @@ TEST_F(ControllerWindow, ClosingWhileLiveStopsEverythingInOrderAndExitsWith0) {
 
     clickButton(g_rcTog);
     ASSERT_EQ(g_engine.running.load(), 1);
+
+    // The stop request clears `active`, then takes the audio context's event lock to wake the
+    // audio thread. Holding that lock here stops the close path right there until the state
+    // is noted. (The audio thread takes the lock only to open and to close.)
+    std::atomic<bool> holding{false};
+    std::thread stopRequestWatch([&] {
+        const std::lock_guard<std::mutex> hold(g_ac.eventLock);
+        holding = true;
+        // Only a bound against a close path that never asks; nothing here is timed.
+        for (int i = 0; i < 10000 && g_ac.active.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        CloseSteps::note("audio stop request");
+    });
+    while (!holding) std::this_thread::yield();
     headlessClose();
-    EXPECT_TRUE(CloseProbe::destroyed);
-    EXPECT_EQ(CloseProbe::running, 0);
-    EXPECT_FALSE(CloseProbe::audioActive);
-    EXPECT_FALSE(CloseProbe::workerJoinable);
+    stopRequestWatch.join();
+
+    const std::vector<std::pair<std::string, CloseState>> expected = {
+        {"audio stop request", {true, true, false, false, false}},
+        {"window destroyed", {true, true, true, true, false}},
+    };
+    EXPECT_EQ(CloseSteps::seen, expected);
+    EXPECT_TRUE(CloseSteps::destroyed);
     EXPECT_EQ(headlessMainWindow(), nullptr);
     EXPECT_EQ(g_main, nullptr);
 
