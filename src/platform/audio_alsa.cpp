@@ -2,13 +2,16 @@
 // hardware through plug and dmix), opened non-blocking in the fixed format with conversion
 // and resampling left to the plug layer. Waits poll the PCM's descriptors together with the
 // event's eventfd. Samples are written from a staging space of one buffer owned by the
-// stream, so the space/release pair works on every kind of PCM, mmap-capable or not.
+// stream, so the space/release pair works on every kind of PCM, mmap-capable or not. When
+// the device takes fewer frames than released (a short write, -EAGAIN), the rest stays at
+// the front of the space: it counts as queued and goes out first at the next release.
 //
 // ALSA prints its errors to stderr unless told otherwise: the handler installed here sends
 // them to the error log of audio_device.h, or nowhere.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -60,6 +63,7 @@ public:
     PcmHandle handle;
     uint32_t frames = 0;           // buffer size in frames
     std::vector<float> space;      // frames * 2 floats: what the caller fills
+    uint32_t held = 0;             // frames at the front of space the device has not taken yet
     std::vector<pollfd> fds;       // the PCM's descriptors, then the event's
     int pcmFds = 0;                // how many of fds are the PCM's
     AudioEvent* event = nullptr;
@@ -112,28 +116,38 @@ public:
     int32_t padding(uint32_t* queued) override {
         const snd_pcm_sframes_t avail = snd_pcm_avail(handle.pcm);
         if (avail < 0) return audioCode(AudioStepPadding, errnoOf(avail));
-        *queued = uint64_t(avail) >= frames ? 0 : frames - uint32_t(avail);
+        const uint32_t inDevice = uint64_t(avail) >= frames ? 0 : frames - uint32_t(avail);
+        *queued = std::min(frames, inDevice + held);
         return kAudioOk;
     }
 
     int32_t getSpace(uint32_t want, float** data) override {
-        if (want > frames) return audioCode(AudioStepGetSpace, EINVAL);
-        *data = space.data();
+        if (want > frames - held) return audioCode(AudioStepGetSpace, EINVAL);
+        *data = space.data() + size_t(held) * kAudioChannels;
         return kAudioOk;
     }
 
     int32_t release(uint32_t count) override {
-        if (count > frames) return audioCode(AudioStepRelease, EINVAL);
+        if (count > frames - held) return audioCode(AudioStepRelease, EINVAL);
         const float* p = space.data();
-        uint32_t left = count;
+        uint32_t left = held + count;
+        int32_t result = kAudioOk;
         while (left > 0) {
             const snd_pcm_sframes_t n = snd_pcm_writei(handle.pcm, p, left);
             if (n == -EAGAIN || n == 0) break;  // the device took less than it offered
-            if (n < 0) return audioCode(AudioStepRelease, errnoOf(n));
+            if (n < 0) {
+                result = audioCode(AudioStepRelease, errnoOf(n));
+                break;
+            }
             p += size_t(n) * kAudioChannels;
             left -= uint32_t(n);
         }
-        return startIfPrepared();
+        // What the device did not take waits at the front of the space for the next release,
+        // also after an underrun: the recovered stream plays it first.
+        if (left > 0 && p != space.data())
+            std::memmove(space.data(), p, size_t(left) * kAudioChannels * sizeof(float));
+        held = left;
+        return result < 0 ? result : startIfPrepared();
     }
 
     int32_t start() override {
@@ -145,6 +159,7 @@ public:
 
     int32_t stop() override {
         wantRunning = false;
+        held = 0;  // dropped with what the device holds
         const int err = snd_pcm_drop(handle.pcm);
         if (err < 0) return audioCode(AudioStepStop, -err);
         snd_pcm_prepare(handle.pcm);  // ready to be started again

@@ -124,10 +124,12 @@ int32_t audioStreamBufferFrames(AudioStream* s, uint32_t* frames);
 int32_t audioStreamWait(AudioStream* s, int timeoutMs);
 // Frames written but not yet played.
 int32_t audioStreamPadding(AudioStream* s, uint32_t* queued);
-// Writable space for `frames` frames (at most the buffer size): *data receives
-// frames * 2 floats to fill, valid until audioStreamRelease.
+// Writable space for `frames` frames (at most the buffer size less what the stream still
+// holds from a release the device could not take in full; audioStreamPadding counts those
+// frames as queued): *data receives frames * 2 floats to fill, valid until audioStreamRelease.
 int32_t audioStreamGetSpace(AudioStream* s, uint32_t frames, float** data);
-// Hands back the space of the last audioStreamGetSpace, filled with `frames` frames.
+// Hands back the space of the last audioStreamGetSpace, filled with `frames` frames. Frames
+// the device does not take now are kept, in order, and written first at the next release.
 int32_t audioStreamRelease(AudioStream* s, uint32_t frames);
 // Start and stop playing. A started stream plays as soon as it holds data: nothing is
 // played from an empty buffer, so starting before the first write does not run it dry.
