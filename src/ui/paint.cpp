@@ -139,7 +139,7 @@ void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
     const Rect lineRect{d.xL, band.top + S(2) + ext.cy - S(3), pill.left - S(10),
                         band.bottom - S(26)};
     dc.setTextColor(locked ? kBright : kMedium);
-    dc.drawText(lineRect, stationLineText(), TextLeft | TextTop | TextSingleLine | TextEndEllipsis);
+    dc.drawText(lineRect, stationLineText(station), TextLeft | TextTop | TextSingleLine | TextEndEllipsis);
 
     // Scale: baseline, ticks, labels.
     line(dc, d.xL, d.yB, d.xR, d.yB, kFrame);
@@ -213,9 +213,8 @@ void paintScope(Canvas& dc) {
 
 }  // namespace
 
-std::wstring stationLineText() {
+std::wstring stationLineText(int station) {
     const int count = int(g_stations.size());
-    const int station = g_engine.uiStation.load(std::memory_order_relaxed);
     if (g_live && station >= 0 && station < count)
         return formatAscii(32, "%02d/%02d  ", station + 1, count) + g_stations[size_t(station)].name;
     if (count == 0) return L"NO STATIONS - radio\\stations.txt";
@@ -246,7 +245,8 @@ void paintPanel(Canvas& dc, int w, int h) {
 
     line(dc, S(27), S(64), w - S(27), S(64), kFrame);
 
-    // Band display and dial. The engine's display values are read once each.
+    // Band display and dial. The engine's display values are read once each, here: the
+    // audio thread may change them while the picture is drawn.
     framedBox(dc, g_band);
     if (g_band.width() > 79) {
         paintDial(dc, g_engine.dialFreq.load(std::memory_order_relaxed),

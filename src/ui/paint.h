@@ -21,8 +21,9 @@ Canvas& offscreenCanvas(std::unique_ptr<Canvas>& slot, int w, int h);
 // The whole main-window picture for a client area of w x h, from the current state.
 void paintPanel(Canvas& dc, int w, int h);
 
-// The station line of the band display for the current state.
-std::wstring stationLineText();
+// The station line of the band display for the current state and the engine's station
+// index (uiStation as the paint read it).
+std::wstring stationLineText(int station);
 
 // The value a press or drag at client x gives on a slider widthPx wide. A slider 18 pixels
 // wide or less has no usable track and keeps its value.

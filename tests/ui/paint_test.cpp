@@ -304,7 +304,7 @@ TEST(PanelPaint, StationLineText) {
         g_live = c.live;
         PanelState::setStations(std::vector<float>(size_t(c.stations), 99.0f));
         PanelState::setEngine(99.0f, c.uiStation, c.live ? 0 : 3);
-        EXPECT_EQ(stationLineText(), c.expected);
+        EXPECT_EQ(stationLineText(c.uiStation), c.expected);
     }
 }
 
@@ -314,7 +314,7 @@ TEST(PanelPaint, LongStationNameStaysInsideItsLine) {
     PanelState::setStations({99.0f});
     g_stations[0].name = std::wstring(100000, L'W');
     PanelState::setEngine(150.0f, 0, 0);  // the needle at xR, away from the text
-    EXPECT_EQ(stationLineText().size(), size_t(7 + 100000));
+    EXPECT_EQ(stationLineText(0).size(), size_t(7 + 100000));
     auto dc = paintedPanel();
     // The line's rectangle ends S(10) left of the pill; the pill is at least 18 + its text
     // wide, so the 10 columns left of kXR - 30 - 10 .. kXR - 30 carry no text at all.
