@@ -1,8 +1,11 @@
-// The glyph rain: its generator's seed, the glyph mix with and without katakana, the grid at
-// both ends of the scale, the motion step, and what paintRain draws where and how bright.
+// The glyph rain: its generator's seed and the order of its draws, the glyph mix with and
+// without katakana, the grid at both ends of the scale, the motion step, what paintRain
+// draws where and how bright, and the rain in the whole panel (under the grid, dimmer in
+// the control panel).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "engine/rng.h"
 #include "paint_support.h"
@@ -114,15 +117,16 @@ TEST(GlyphRain, StepAfterAStallMovesAQuarterSecond) {
     for (size_t i = 0; i < g_rain.size(); ++i)
         EXPECT_FLOAT_EQ(g_rain[i].y, before[i].y + 0.25f * before[i].speed) << i;
 
-    // A normal tick moves by its own length.
+    // A normal tick moves every column by its speed times the same step: at least the 100 ms
+    // since the last tick (more when this thread was held up), at most the quarter-second cap.
     const std::vector<RainCol> again = g_rain;
     g_rainLast = tickCountMs() - 100;
     rainStep();
-    for (size_t i = 0; i < g_rain.size(); ++i) {
-        const float moved = g_rain[i].y - again[i].y;
-        EXPECT_GE(moved, 0.099f * again[i].speed) << i;
-        EXPECT_LE(moved, 0.2f * again[i].speed) << i;
-    }
+    const float dt = (g_rain[0].y - again[0].y) / again[0].speed;
+    EXPECT_GE(dt, 0.099f);
+    EXPECT_LE(dt, 0.2501f);
+    for (size_t i = 0; i < g_rain.size(); ++i)
+        EXPECT_NEAR(g_rain[i].y - again[i].y, dt * again[i].speed, 1e-4f) << i;
 }
 
 TEST(GlyphRain, ColumnsRestartAboveTheTopOnceTheirTrailHasLeft) {
@@ -135,6 +139,89 @@ TEST(GlyphRain, ColumnsRestartAboveTheTopOnceTheirTrailHasLeft) {
         EXPECT_LE(c.y, 0.0f);
         EXPECT_GE(c.y, -float(g_rainRows) * 0.4f);
     }
+}
+
+// The generator rule written out once more, apart from the program's: xorshift64 and its
+// uniform value from the 24 high bits.
+uint64_t nextDraw(uint64_t& s) {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+}
+float uniform24(uint64_t d) { return float(double(d >> 40) / 16777216.0); }
+char16_t digitOrSymbol(uint64_t pick, uint64_t which) {  // a glyph without katakana
+    return pick % 100 <= 87 ? char16_t(u'0' + which % 10) : u"Z:.=*+-<>|/"[which % 11];
+}
+
+// From 0xC0FFEE1234 the draws are 0x5E1EA0A4C1F3C310, 0xD2C9352E4DCEE096,
+// 0xBF5958918F5198D7, 0x6A3169CE977FEE26, 0x1328FA8B989A587A, ... A column spawned from there,
+// scattered over 48 rows: len = draw 1 % 15 + 8 = 0 + 8 = 8; speed = u(draw 2) * 7.5 + 4.5
+// = 0.8233827 * 7.5 + 4.5 = 10.675370; y = u(draw 3) * (48 + 8) - 8 = 0.7474570 * 56 - 8
+// = 33.857594; then its 26 glyphs two draws each, "40387739189597060867-73620".
+TEST(GlyphRain, SpawnDrawsLengthSpeedPositionThenGlyphs) {
+    PanelState state;
+    g_rainKana = false;
+    g_rainRows = 48;
+    g_rain.assign(1, RainCol{});
+    g_rainRng = 0xC0FFEE1234;
+    rainSpawn(0, true);
+
+    uint64_t s = 0xC0FFEE1234;
+    const int len = int(nextDraw(s) % 15) + 8;
+    const float speed = uniform24(nextDraw(s)) * 7.5f + 4.5f;
+    const float y = uniform24(nextDraw(s)) * (48.0f + float(len)) - float(len);
+    std::u16string glyphs;
+    for (int i = 0; i < 26; ++i) {
+        const uint64_t pick = nextDraw(s);
+        glyphs += digitOrSymbol(pick, nextDraw(s));
+    }
+    ASSERT_EQ(len, 8);
+    ASSERT_NEAR(speed, 10.675370f, 1e-5f);
+    ASSERT_NEAR(y, 33.857594f, 1e-5f);
+    ASSERT_EQ(glyphs, u"40387739189597060867-73620");
+
+    const RainCol& c = g_rain[0];
+    EXPECT_EQ(c.len, len);
+    EXPECT_EQ(c.speed, speed);
+    EXPECT_EQ(c.y, y);
+    EXPECT_EQ(std::u16string(c.glyph, 26), glyphs);
+    EXPECT_EQ(g_rainRng, s);  // 3 + 2 x 26 draws, no more
+}
+
+// A flicker draws whether to change a glyph (draw % 5 == 0), then the new glyph, then its
+// index. From 0xC0FFEE1234: draw 1 % 5 = 0, so it flickers; draw 2 % 100 = 2 picks a digit,
+// draw 3 % 10 = 9 makes it '9'; draw 4 % 26 = 8 puts it in glyph[8]. (With the index drawn
+// before the glyph it would be glyph[0] and a symbol.) The next step's draw 5 % 5 = 4: no
+// flicker, one draw.
+TEST(GlyphRain, FlickerDrawsTheGlyphThenItsIndex) {
+    PanelState state;
+    g_rainKana = false;
+    g_rain.assign(1, RainCol{5.0f, 6.0f, 8, {}});
+    for (char16_t& g : g_rain[0].glyph) g = u'#';  // no glyph the rain makes
+    g_rainRows = 100000;                            // the column stays where it is
+    g_rainRng = 0xC0FFEE1234;
+
+    uint64_t s = 0xC0FFEE1234;
+    ASSERT_EQ(nextDraw(s) % 5, 0u);
+    const uint64_t pick = nextDraw(s);
+    const char16_t glyph = digitOrSymbol(pick, nextDraw(s));
+    const size_t index = size_t(nextDraw(s) % 26);
+    ASSERT_EQ(glyph, u'9');
+    ASSERT_EQ(index, 8u);
+
+    g_rainLast = tickCountMs() - 100;
+    rainStep();
+    std::u16string expected(26, u'#');
+    expected[index] = glyph;
+    EXPECT_EQ(std::u16string(g_rain[0].glyph, 26), expected);
+    EXPECT_EQ(g_rainRng, s);
+
+    ASSERT_NE(nextDraw(s) % 5, 0u);
+    g_rainLast = tickCountMs() - 100;
+    rainStep();
+    EXPECT_EQ(std::u16string(g_rain[0].glyph, 26), expected);
+    EXPECT_EQ(g_rainRng, s);
 }
 
 TEST(GlyphRain, StepWithoutColumnsDrawsNothing) {
@@ -237,6 +324,39 @@ TEST(GlyphRain, ColumnsThatDoNotFitWholeAreNotDrawn) {
     for (int col = 0; col < 9; ++col)
         EXPECT_NE(brightestIn(*dc, Rect{col * 10, 80, col * 10 + 10, 96}), 0u) << col;
     EXPECT_EQ(countOf(*dc, Rect{90, 0, 100, 640}, 0), 10 * 640);
+}
+
+// The whole panel with one rain column (the second, x 10..19 behind the display): its head
+// glyph in row 9 (y 144..159) lies under the grid line y = 150, left of the display boxes;
+// inside the control panel the same column starts at x = 22 + 10 and y = 249 + 144.
+TEST(GlyphRain, PanelDrawsTheGridOverTheRainAndADimmerRainInItsPanel) {
+    PanelState state;
+    rainReset(kW, kH);
+    g_rain.resize(2);
+    g_rain[0].len = 0;  // not drawn
+    g_rain[1].y = 9.5f;
+    g_rain[1].len = 8;
+    for (char16_t& g : g_rain[1].glyph) g = u'8';
+    const int rainBottom = kScope.bottom + 6;  // the rain behind the display ends at 245
+    const Rect head{10, 144, 20, 160};         // its head cell there
+    const Rect panelHead{32, 393, 42, 409};  // and in the panel's rain {22, 249, 540, 742}
+
+    // Where the head glyph has ink on the grid line's row, drawn alone.
+    auto alone = Canvas::create(kW, kH);
+    alone->fillRect(Rect{0, 0, kW, kH}, 0);
+    paintRain(*alone, Rect{0, 0, kW, rainBottom}, 0.85f);
+    std::vector<int> inkOnLine;
+    for (int x = head.left; x < head.right; ++x)
+        if (alone->pixel(x, 150) != 0) inkOnLine.push_back(x);
+    ASSERT_FALSE(inkOnLine.empty());
+
+    auto dc = paintedPanel();
+    for (int x : inkOnLine) EXPECT_EQ(dc->pixel(x, 150), rgb(13, 22, 15)) << x;
+    EXPECT_EQ(brightestIn(*dc, head), rgb(120, 216, 157));       // 0.85 head
+    EXPECT_EQ(brightestIn(*dc, panelHead), rgb(53, 96, 70));     // 0.38 head
+    // One column only: the panel's rain cells beside it hold just the panel's fill.
+    EXPECT_EQ(countOf(*dc, Rect{42, 393, 52, 409}, rgb(9, 14, 10)), 10 * 16);
+    EXPECT_EQ(countOf(*dc, Rect{22, 393, 32, 409}, rgb(9, 14, 10)), 10 * 16);
 }
 
 TEST(GlyphRain, NothingIsDrawnWithoutAGrid) {
