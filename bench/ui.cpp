@@ -8,7 +8,6 @@
 // a core.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -32,20 +31,20 @@ struct Size2 {
 };
 constexpr Size2 kSizes[] = {{560, 760}, {952, 1292}};
 
-// The layout's own rectangles and fonts for w x h (relayout's rules, without a window).
+// The layout's rectangles, fonts and rain grid for a w x h client area: relayout itself, on
+// a bare window of that size on the headless display (without the controls, so only the
+// layout's own state changes).
 void layoutFor(int w, int h) {
-    const float sc = std::min(float(w) / 560.0f, float(h) / 760.0f);
-    g_f = sc < 1.0f ? 1.0f : std::min(sc, 1.7f);
-    makeFonts(g_f, nullptr, 0);
-    g_fontTitle = fitTitleFont(g_f, w).font;
+    windowUseHeadless(2 * w, 2 * h);
+    registerWindowClass("BenchLayoutHost", defaultHandling, CursorShape::Arrow);
+    WindowCreate c;
+    c.className = "BenchLayoutHost";
+    c.w = w;
+    c.h = h;
+    Window* host = createWindow(c);
+    relayout(host);
+    destroyWindow(host);
     createPanelBrushes();
-    const int m = S(16);
-    const float b = 0.115f * float(h), c = 0.095f * float(h);
-    const int bandH = b < 78.0f ? 78 : int(std::lround(std::min(b, 130.0f)));
-    const int scopeH = int(std::lround(std::min(std::max(c, 44.0f), 100.0f)));
-    g_band = Rect{m + S(8), S(64) + S(8), w - m - S(8), S(64) + S(8) + bandH};
-    g_scope = Rect{m + S(8), g_band.bottom + S(8), w - m - S(8), g_band.bottom + S(8) + scopeH};
-    rainReset(w, h);
 }
 
 // Every column with the longest trail and its head low enough that both rain rectangles
