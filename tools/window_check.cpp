@@ -1,5 +1,5 @@
-// A manual check of the real display backend: a window with a painted background, a STATIC
-// label, an owner-drawn button that counts its clicks in the title, and a hand-cursor area.
+// A manual check of the real display backend: a window with a painted background, a label,
+// an owner-drawn button that counts its clicks in the title, and a hand-cursor area.
 // Not part of the build; compile it against a build directory:
 //   B=build; g++ -std=c++20 -Isrc tools/window_check.cpp -o /tmp/window_check
 //     $B/libkestrum_platform_sdl.a $B/libkestrum_platform_window.a
@@ -20,12 +20,12 @@ int g_clicks = 0;
 
 intptr_t areaProc(Window* w, const WinMsg& msg) {
     if (msg.kind == MsgKind::Paint) {
-        Canvas* dc = beginPaint(w);
+        Canvas* dc = paintBegin(w);
         if (dc) dc->fillRect(clientRect(w), rgb(20, 48, 31));
-        endPaint(w);
+        paintEnd(w);
         return 0;
     }
-    return defaultProc(w, msg);
+    return defaultHandling(w, msg);
 }
 
 intptr_t mainProc(Window* w, const WinMsg& msg) {
@@ -33,13 +33,13 @@ intptr_t mainProc(Window* w, const WinMsg& msg) {
         case MsgKind::Create: {
             WindowCreate c;
             c.parent = w;
-            c.className = "STATIC";
+            c.className = "Label";
             c.text = L"STATUS: STOPPED";
             c.x = 20, c.y = 20, c.w = 300, c.h = 16;
             g_label = createWindow(c);
-            c.className = "BUTTON";
+            c.className = "Button";
             c.text = L"CLICK";
-            c.style = StyleVisible | StyleOwnerDraw;
+            c.style = StyleVisible | StyleDrawnByParent;
             c.id = 100;
             c.x = 20, c.y = 60, c.w = 160, c.h = 40;
             createWindow(c);
@@ -50,30 +50,30 @@ intptr_t mainProc(Window* w, const WinMsg& msg) {
             createWindow(c);
             return 0;
         }
-        case MsgKind::GetMinMaxInfo:
-            msg.minMax->minClientW = 320;
-            msg.minMax->minClientH = 200;
+        case MsgKind::MinSizeQuery:
+            msg.minSize->minClientW = 320;
+            msg.minSize->minClientH = 200;
             return 0;
         case MsgKind::Paint: {
-            Canvas* dc = beginPaint(w);
+            Canvas* dc = paintBegin(w);
             const Rect r = clientRect(w);
             for (int y = 0; y < r.bottom; ++y) dc->fillRect(Rect{0, y, r.right, y + 1}, rgb(5, 8 + y / 16, 6));
-            endPaint(w);
+            paintEnd(w);
             return 0;
         }
-        case MsgKind::CtlColorStatic:
-            msg.ctlColor->textColor = rgb(57, 255, 136);
-            msg.ctlColor->background = rgb(9, 14, 10);
+        case MsgKind::LabelColoursQuery:
+            msg.labelColours->textColor = rgb(57, 255, 136);
+            msg.labelColours->background = rgb(9, 14, 10);
             return 1;
-        case MsgKind::DrawItem: {
-            Canvas& dc = *msg.drawItem->canvas;
-            dc.fillRect(msg.drawItem->rect, rgb(9, 14, 10));
+        case MsgKind::DrawButton: {
+            Canvas& dc = *msg.buttonPaint->canvas;
+            dc.fillRect(msg.buttonPaint->rect, rgb(9, 14, 10));
             dc.setPen(Pen{rgb(43, 224, 122), 2});
             dc.setBrush(Brush{rgb(11, 20, 14)});
-            dc.roundRect(msg.drawItem->rect, 10, 10);
+            dc.roundRect(msg.buttonPaint->rect, 10, 10);
             dc.setTransparentText(true);
             dc.setTextColor(rgb(185, 255, 214));
-            dc.drawText(msg.drawItem->rect, L"CLICK ME", TextCenter | TextVCenter | TextSingleLine);
+            dc.drawText(msg.buttonPaint->rect, L"CLICK ME", TextCenter | TextVCenter | TextSingleLine);
             return 1;
         }
         case MsgKind::Command:
@@ -88,10 +88,10 @@ intptr_t mainProc(Window* w, const WinMsg& msg) {
             if (msg.id == 9) sendMessage(w, WinMsg{MsgKind::Close});
             return 0;
         case MsgKind::Destroy:
-            postQuit(0);
+            quitLoop(0);
             return 0;
         default:
-            return defaultProc(w, msg);
+            return defaultHandling(w, msg);
     }
 }
 
