@@ -6,7 +6,23 @@
 // states, and never allocate. Used by the rendering thread only.
 #pragma once
 
+#include <cmath>
 #include <vector>
+
+// ---- Smoothed values ----
+
+// Below this magnitude (about -560 dB) a value heading for 0 is set to exactly 0. A smoothed
+// value v += (target - v) * rate would otherwise sink into the subnormal floats, and on the
+// way its step would part the two floating-point modes render can run in: with subnormals
+// flushed the step becomes 0 once it is below FLT_MIN, and v stalls there, a normal float
+// (near FLT_MIN / rate, 1.5e-35 for the volume), while IEEE arithmetic lets v sink on. Set
+// to 0 well above that point, v ends at the same sample in both modes.
+constexpr float kTailFloor = 1e-28f;
+
+inline float endTail(float v) { return std::fabs(v) < kTailFloor ? 0.0f : v; }
+
+// One step of a value smoothed towards `target` (0, or at least kTailFloor) by `rate`.
+inline float smoothTowards(float v, float target, float rate) { return endTail(v + (target - v) * rate); }
 
 // ---- Radio filters ----
 

@@ -226,7 +226,7 @@ void Engine::render(float* out, int frames) {
 
     // The parameters of this call.
     const float n = unitRange(noise.load());
-    const float gainTarget = run ? unitRange(volume.load()) : 0.0f;
+    const float gainTarget = run ? endTail(unitRange(volume.load())) : 0.0f;  // below 1e-28: silence
     const float echoTarget = echoOn.load() != 0 ? 1.0f : 0.0f;
     const float verbTarget = verbOn.load() != 0 ? 1.0f : 0.0f;
     const float tune = tuningFactor();
@@ -287,13 +287,13 @@ void Engine::render(float* out, int frames) {
         float x = tanhf(kDrive * (kStaticGain * n * idle * tune * st + r));
 
         // Echo, then reverb, under their smoothed amounts.
-        echoAmt += (echoTarget - echoAmt) * kAmountRate;
-        verbAmt += (verbTarget - verbAmt) * kAmountRate;
+        echoAmt = smoothTowards(echoAmt, echoTarget, kAmountRate);
+        verbAmt = smoothTowards(verbAmt, verbTarget, kAmountRate);
         x = echoTick(echoLine, echoAt, echoState, x, echoAmt);
         x = verb.tick(x, verbAmt);
 
         // Smoothed volume and the soft clipper; the scope ring follows the output.
-        gain += (gainTarget - gain) * kVolumeRate;
+        gain = smoothTowards(gain, gainTarget, kVolumeRate);
         const float o = tanhf(gain * x);
         out[i] = o;
         scope[k & (kScopeSize - 1)].store(o, std::memory_order_relaxed);
