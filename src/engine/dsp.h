@@ -3,20 +3,25 @@
 // Small value types with inline steps, in single precision and evaluated in the order
 // written (the build never uses -ffast-math, so results are reproducible bit for bit).
 // Reverb sizes its lines once, in its constructor; the steps only move indices and update
-// states, and never allocate. Used by the rendering thread only.
+// states, and never allocate. No delay line keeps a sample below the tail floor. Used by the
+// rendering thread only.
 #pragma once
 
 #include <cmath>
 #include <vector>
 
-// ---- Smoothed values ----
+// ---- Tails ----
 
-// Below this magnitude (about -560 dB) a value heading for 0 is set to exactly 0. A smoothed
-// value v += (target - v) * rate would otherwise sink into the subnormal floats, and on the
-// way its step would part the two floating-point modes render can run in: with subnormals
-// flushed the step becomes 0 once it is below FLT_MIN, and v stalls there, a normal float
-// (near FLT_MIN / rate, 1.5e-35 for the volume), while IEEE arithmetic lets v sink on. Set
-// to 0 well above that point, v ends at the same sample in both modes.
+// Below this magnitude (about -560 dB) a decaying value is set to exactly 0: a smoothed value
+// heading for 0, the station filters' output, the mix, a sample written into a delay line.
+// Left alone it would sink into the subnormal floats and on the way part the two floating-point
+// modes render can run in. With subnormals flushed, a step v += (target - v) * rate becomes 0
+// once below FLT_MIN, so v stalls near FLT_MIN / rate (1.5e-35 for the volume), a normal
+// float, while IEEE arithmetic lets it sink on; filter and delay tails part in their last bits
+// the same way. Ended at 1e-28, a tail ends at the same sample in both modes. The echo's and
+// the combs' feedback low-passes may still stall below 4e-38 when flushing: they feed only
+// line writes, which are ended at the floor, and their own next step, where a line sample of
+// 0 or at least 1e-28 swamps the stall.
 constexpr float kTailFloor = 1e-28f;
 
 inline float endTail(float v) { return std::fabs(v) < kTailFloor ? 0.0f : v; }
@@ -77,7 +82,7 @@ inline float echoTick(float* line, int& pos, float& lp, float y, float mix) {
     if (r < 0) r += kEchoLineSamples;
     const float d = line[r];
     lp += (d - lp) * kEchoFeedbackLp;
-    line[pos] = lp * kEchoFeedback + y;
+    line[pos] = endTail(lp * kEchoFeedback + y);
     if (++pos == kEchoLineSamples) pos = 0;
     if (mix > kAmountFloor) y = d * kEchoWet * mix + (1.0f - kEchoDryCut * mix) * y;
     return y;
@@ -115,7 +120,7 @@ public:
             const float d = line[ci[j]];
             sum += d;
             lp[j] += (d - lp[j]) * kCombDamping;
-            line[ci[j]] = lp[j] * kCombFeedback + c;
+            line[ci[j]] = endTail(lp[j] * kCombFeedback + c);
             if (++ci[j] == CD[j]) ci[j] = 0;
         }
         // Each tap stage subtracts an attenuated delayed copy of its input; no feedback.

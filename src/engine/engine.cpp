@@ -282,15 +282,16 @@ void Engine::render(float* out, int frames) {
         if (cur < 0) idle += (1.0f - idle) * kIdleRise;
         else idle = 0.0f;
 
-        // The small radio: band-limited station, static by distance, saturation.
-        const float r = lp.tick(peak.tick(hp.tick(s)));
+        // The small radio: band-limited station, static by distance, saturation. The station
+        // filters' tail and the mix end at exactly 0 below the tail floor.
+        const float r = endTail(lp.tick(peak.tick(hp.tick(s))));
         float x = tanhf(kDrive * (kStaticGain * n * idle * tune * st + r));
 
         // Echo, then reverb, under their smoothed amounts.
         echoAmt = smoothTowards(echoAmt, echoTarget, kAmountRate);
         verbAmt = smoothTowards(verbAmt, verbTarget, kAmountRate);
         x = echoTick(echoLine, echoAt, echoState, x, echoAmt);
-        x = verb.tick(x, verbAmt);
+        x = endTail(verb.tick(x, verbAmt));
 
         // Smoothed volume and the soft clipper; the scope ring follows the output.
         gain = smoothTowards(gain, gainTarget, kVolumeRate);

@@ -212,7 +212,10 @@ TEST_F(EngineTest, OutputStaysInsideMinusOneToOneWhateverTheInputs) {
 
 // Flushing subnormals must not change a sample outside the subnormal range. Each case renders
 // a scan of one station (a constant clip, whose random start point does not matter) and then
-// a stop, with and without flushing, and compares every sample of normal magnitude.
+// a stop, with and without flushing, and compares every sample of normal magnitude. With the
+// static off, the tails of the station filters, the echo and the reverb are heard down to their
+// ends; the scans last until the echo and reverb tails have sunk past 1e-28 (a sweep of 206
+// channels at 200 ms passes the station once every 41 s).
 //
 // After the stop the volume falls from 0.999963 by a factor 0.9992 a sample. It is set to 0
 // once below 1e-28, after 80,559 samples. Its step, -0.0008 * volume, would drop below FLT_MIN
@@ -234,6 +237,10 @@ TEST_F(EngineTest, FlushingSubnormalsChangesNoNormalSample) {
     const Case cases[] = {
         {"static on throughout", 0.1f, 0.1f, 1, 1, 60.0f, 48000 * 3},
         {"static off at the stop", 0.1f, 0.0f, 1, 1, 60.0f, 48000 * 3},
+        {"no static, no effects", 0.0f, 0.0f, 0, 0, 60.0f, 48000 * 3},
+        {"no static, echo", 0.0f, 0.0f, 1, 0, 200.0f, 48000 * 13},
+        {"no static, reverb", 0.0f, 0.0f, 0, 1, 200.0f, 48000 * 13},
+        {"no static, echo and reverb", 0.0f, 0.0f, 1, 1, 200.0f, 48000 * 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
