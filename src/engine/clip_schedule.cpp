@@ -40,7 +40,10 @@ void Engine::adoptClip(int i, std::vector<float>& clip) {
 
 // Takes the worker's result under the lock and settles its station. A result for a station
 // that already has a clip (a late answer to a request of an earlier run) is dropped: the
-// clip in place may be the one playing.
+// clip in place may be the one playing. A clip not taken is parked in `dropped` rather than
+// freed here, where a free of megabytes could block; the next start of a run releases it. At
+// most one late result comes per run (the request in flight at the restart), so the parking
+// place is empty when it arrives.
 void Engine::collectResult() {
     DecodeWorker& w = *dec;
     std::vector<float> clip;
@@ -56,10 +59,12 @@ void Engine::collectResult() {
         w.state.store(kDecodeIdle);
     }
     if (k == inFlight) inFlight = -1;
-    if (k < 0 || size_t(k) >= clips.size() || ready[k]) return;
-    if (st == kDecodeDone && !clip.empty()) adoptClip(k, clip);
-    else failed[k] = 1;
-    queued[k] = 0;
+    if (k >= 0 && size_t(k) < clips.size() && !ready[k]) {
+        if (st == kDecodeDone && !clip.empty()) adoptClip(k, clip);
+        else failed[k] = 1;
+        queued[k] = 0;
+    }
+    if (!clip.empty()) dropped.swap(clip);
 }
 
 void Engine::pumpDecode() {

@@ -122,6 +122,7 @@ void Engine::advance() {
 void Engine::refreshStations() {
     const size_t n = g_stations.size();
     clips.clear();  // frees every previous clip
+    std::vector<float>().swap(dropped);
     clips.resize(n);
     clipPhase.assign(n, 0.0);
     ready.assign(n, 0);

@@ -19,7 +19,8 @@
 // sample of normal magnitude.
 //
 // Construction allocates the echo line and the reverb lines; refreshStations() (the start of
-// a run) sizes the per-station vectors.
+// a run) sizes the per-station vectors and frees the clips of the previous run, including a
+// late clip the hand-over dropped (render parks it rather than free megabytes).
 //
 // Sections of engine.cpp: construction; dial and stations; start of a run; render.
 // Clip scheduling is in clip_schedule.cpp, the worker in decode_worker.cpp.
@@ -117,6 +118,7 @@ public:
     float verbMix = 0.0f;   // smoothed reverb amount 0..1
     float idleGain = 1.0f;  // static gain of dwells without a clip, 0..1
     float drift = 0.0f;     // slow wander of the static amplitude
+    std::vector<float> dropped;  // a late clip not taken, kept until the next start of a run
 
     // ---- Wiring (set before the first render) ----
     DecodeFn decodeClip = decodeStation;  // decoder for this thread's own decoding
@@ -135,7 +137,7 @@ public:
     void beginChannel(int chan);
     // While scanning: records where the station's clip stopped and tunes the next channel up.
     void advance();
-    // Sizes and clears the per-station state and reseeds rng.
+    // Sizes and clears the per-station state, releases a dropped clip and reseeds rng.
     void refreshStations();
 
     // Clip scheduling (clip_schedule.cpp).

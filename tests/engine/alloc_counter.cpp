@@ -1,5 +1,6 @@
 // The replaced global allocation functions of the engine test executable. They allocate
-// with malloc as usual and count calls made on a thread that has counting switched on.
+// and free with malloc and free as usual and count the calls made on a thread that has
+// counting switched on (frees of a null pointer do nothing and are not counted).
 #include "alloc_counter.h"
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 namespace {
 thread_local bool t_counting = false;
 thread_local long t_count = 0;
+thread_local long t_frees = 0;
 
 void* allocate(std::size_t n) {
     if (t_counting) ++t_count;
@@ -23,17 +25,23 @@ void* allocateAligned(std::size_t n, std::align_val_t al) {
     if (!p) throw std::bad_alloc();
     return p;
 }
+void release(void* p) {
+    if (t_counting && p) ++t_frees;
+    std::free(p);
+}
 }  // namespace
 
 namespace allocCounter {
 void begin() {
     t_count = 0;
+    t_frees = 0;
     t_counting = true;
 }
 long end() {
     t_counting = false;
     return t_count;
 }
+long frees() { return t_frees; }
 }  // namespace allocCounter
 
 void* operator new(std::size_t n) { return allocate(n); }
@@ -54,11 +62,11 @@ void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
 }
 void* operator new(std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
 void* operator new[](std::size_t n, std::align_val_t al) { return allocateAligned(n, al); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
