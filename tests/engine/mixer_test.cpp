@@ -60,12 +60,25 @@ TEST(Mixer, FilterCoefficientsAreTheCookbookDesignsInSinglePrecision) {
         const float want[5] = {c.design.b0, c.design.b1, c.design.b2, c.design.a1, c.design.a2};
         for (int k = 0; k < 5; ++k) EXPECT_EQ(ulps(got[k], want[k]), 0) << c.name << " coefficient " << k;
     }
-    // The table's values, read as single precision, are the exact coefficients.
-    EXPECT_EQ(radio::kHighPass200.b0, 0.981655598f);
-    EXPECT_EQ(radio::kPeak2600.a2, 0.743212879f);
-    EXPECT_EQ(radio::kLowPass3800.a1, -1.314165f);
-    EXPECT_EQ(radio::kLowPass6800.b1, 0.239208594f);
+    // Each of the engine's five filters has exactly these coefficients, read as single precision.
     Engine e;
+    struct Row {
+        const char* name;
+        const Biquad& filter;
+        float b0, b1, b2, a1, a2;
+    };
+    const Row rows[] = {
+        {"station high-pass", e.sigHp, 0.981655598f, -1.9633112f, 0.981655598f, -1.96297467f, 0.963647604f},
+        {"station peaking", e.sigPeak, 1.07509649f, -1.64322484f, 0.668116391f, -1.64322484f, 0.743212879f},
+        {"station low-pass", e.sigLp, 0.0453036129f, 0.0906072259f, 0.0453036129f, -1.314165f, 0.495379508f},
+        {"static high-pass", e.nzHp, 0.981655598f, -1.9633112f, 0.981655598f, -1.96297467f, 0.963647604f},
+        {"static low-pass", e.nzLp, 0.119604297f, 0.239208594f, 0.119604297f, -0.8122316f, 0.290648848f},
+    };
+    for (const Row& r : rows) {
+        const float got[5] = {r.filter.b0, r.filter.b1, r.filter.b2, r.filter.a1, r.filter.a2};
+        const float want[5] = {r.b0, r.b1, r.b2, r.a1, r.a2};
+        for (int k = 0; k < 5; ++k) EXPECT_EQ(got[k], want[k]) << r.name << " coefficient " << k;
+    }
     const Biquad* chain[5] = {&e.sigHp, &e.sigPeak, &e.sigLp, &e.nzHp, &e.nzLp};
     const Biquad* want[5] = {&radio::kHighPass200, &radio::kPeak2600, &radio::kLowPass3800,
                              &radio::kHighPass200, &radio::kLowPass6800};
