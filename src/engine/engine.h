@@ -14,9 +14,9 @@
 // short hand-over with the decode worker, touches no file and never blocks. The only
 // exceptions are the start of a run (it decodes its first clip on this thread) and offline
 // engines (syncDecode), which decode queued clips inline. Clips are handed over by swaps,
-// never copied. render() flushes subnormal floats to zero on its thread while it mixes; every
-// value that decays ends at exactly 0 below 1e-28 first (dsp.h), so flushing changes no output
-// sample of normal magnitude.
+// never copied. render() flushes subnormal floats to zero on its thread while it mixes; the
+// smoothed gains, the station filters' output, the mix and every delay-line sample end at
+// exactly 0 below 1e-28 (dsp.h), so flushing changes no output sample of normal magnitude.
 //
 // Construction allocates the echo line and the reverb lines; refreshStations() (the start of
 // a run) sizes the per-station vectors and frees the clips of the previous run, including a
