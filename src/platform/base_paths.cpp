@@ -112,10 +112,6 @@ std::wstring programPath() {
     }
 }
 
-FILE* openFile(const std::wstring& path, const char* mode) {
-    return std::fopen(wideToUtf8(path).c_str(), mode);
-}
-
 std::vector<std::wstring> processArgs(int argc, char** argv) {
     std::vector<std::wstring> args;
     for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(osToWide(argv[i]));

@@ -5,7 +5,6 @@
 // allocate.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +25,6 @@ size_t utf16Length(std::wstring_view text);
 // The running program's full path from /proc/self/exe (through osToWide); empty when it
 // cannot be read.
 std::wstring programPath();
-
-// fopen by wide path (UTF-8 to the OS). Null on failure, errno set.
-FILE* openFile(const std::wstring& path, const char* mode);
 
 // The command line as wide strings (through osToWide), argument 0 the program.
 std::vector<std::wstring> processArgs(int argc, char** argv);
