@@ -7,20 +7,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
-
-// Opens a regular file for reading ("rb"). Null when it cannot be opened, when the path
-// holds a zero character, or when it names something that is not a regular file (a folder
-// opens fine on Linux but every read fails; a pipe or device could block or never end).
-// Never waits: a named pipe without a writer is refused at once, not waited on.
-FileHandle openRegularFile(const std::wstring& path);
+#include "platform/paths.h"  // FileHandle, openRegularFile
 
 struct RecordingSource {
     const unsigned char* block = nullptr;  // built-in bytes, or null for a folder file

@@ -96,46 +96,6 @@ bool resBlob(const wchar_t* name, const unsigned char*& data, uint64_t& size) {
     return dataBlockFind(g_hInst, units, &data, &size);
 }
 
-namespace {
-
-// Owns a descriptor until a stream takes it over.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
-FileHandle openRegularFile(const std::wstring& path) {
-    if (path.find(L'\0') != std::wstring::npos) return nullptr;
-    // Without O_NONBLOCK, opening a named pipe waits for a writer that may never come; the
-    // type is checked on the open descriptor, so nothing can swap the file in between.
-    Descriptor fd(open(wideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return nullptr;
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
-    FileHandle f(fdopen(fd.get(), "rb"));
-    if (f) fd.release();
-    return f;
-}
-
 bool openRecording(const std::wstring& file, RecordingSource& src) {
     const unsigned char* data = nullptr;
     uint64_t size = 0;

@@ -1,6 +1,9 @@
 #include "platform/paths.h"
 
+#include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +56,31 @@ std::wstring decodeUtf8(std::string_view s, Malformed how) {
     }
     return out;
 }
+
+// Owns a descriptor until it is handed on; closing keeps the errno of the failure that
+// made it close.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ < 0) return;
+        const int err = errno;
+        close(fd_);
+        errno = err;
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
 
 }  // namespace
 
@@ -116,4 +144,36 @@ std::vector<std::wstring> processArgs(int argc, char** argv) {
     std::vector<std::wstring> args;
     for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(osToWide(argv[i]));
     return args;
+}
+
+int openRegularDescriptor(const std::string& path, int flags) {
+    if (path.find('\0') != std::string::npos) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Without O_NONBLOCK, opening a named pipe waits for the other end, which may never
+    // come; the type is checked on the open descriptor, so nothing can swap the file in
+    // between, and only then is the file emptied.
+    Descriptor fd(open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return -1;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return -1;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if ((flags & O_TRUNC) && ftruncate(fd.get(), 0) != 0) return -1;
+    const int fl = fcntl(fd.get(), F_GETFL);
+    if (fl < 0 || fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) != 0) return -1;
+    return fd.release();
+}
+
+FileHandle openRegularFile(const std::wstring& path, FileAccess access) {
+    if (path.find(L'\0') != std::wstring::npos) return nullptr;
+    const bool write = access == FileAccess::write;
+    const int fd = openRegularDescriptor(wideToUtf8(path), write ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
+    if (fd < 0) return nullptr;
+    FileHandle f(fdopen(fd, write ? "wb" : "rb"));
+    if (!f) close(fd);
+    return f;
 }

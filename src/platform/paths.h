@@ -5,6 +5,8 @@
 // allocate.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,3 +30,27 @@ std::wstring programPath();
 
 // The command line as wide strings (through osToWide), argument 0 the program.
 std::vector<std::wstring> processArgs(int argc, char** argv);
+
+// ---- Regular files ----
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+// Opens path only when it names a regular file, and never waits: a named pipe without a
+// reader or writer is refused at once instead of blocking the open. flags: O_RDONLY or
+// O_WRONLY, optionally O_CREAT (a new file gets 0666 less the umask) and O_TRUNC (the file
+// is emptied only once it is known to be regular, so a pipe or device at the path is never
+// touched). The descriptor returned is blocking and close-on-exec. -1 with errno set when
+// the path cannot be opened; errno EINVAL when it names something that is not a regular
+// file (a folder, a pipe, a device).
+int openRegularDescriptor(const std::string& path, int flags);
+
+enum class FileAccess { read, write };
+
+// The same as a stream: read opens "rb"; write creates the file or empties it, "wb". Null
+// when it cannot be opened, when the path holds a zero character, or when it is not a
+// regular file (a folder opens fine on Linux but every read fails; a pipe or device could
+// block or never end).
+FileHandle openRegularFile(const std::wstring& path, FileAccess access = FileAccess::read);
