@@ -24,7 +24,9 @@ void programFolderFrom(const std::wstring& programPath) {
 
 void openDecodeLog() {
     if (!std::getenv("KESTRUM_TRACE")) return;
-    g_dbg = std::fopen((wideToUtf8(g_dir) + "/_decode.log").c_str(), "wb");
+    // Only a regular file (or a new one) takes the log: a named pipe there would hold the
+    // program in the open until something reads it, and a device is no log.
+    g_dbg = openRegularFile(g_dir + L"/_decode.log", FileAccess::write).release();
 }
 
 void dbgLog(const char* format, ...) {
