@@ -20,7 +20,7 @@
 #include "engine/engine.h"
 #include "engine/rng.h"
 #include "platform/clock.h"
-#include "platform/paths.h"
+#include "platform/paths.h"  // openRegularDescriptor, FileHandle
 
 static_assert(std::endian::native == std::endian::little, "the WAV writer stores native little-endian");
 
@@ -131,84 +131,119 @@ void freeSlot(int& slot) {
     slot = -1;
 }
 
+// ---- Where a path leads ----
+// A render must leave the same files written as opening its path for writing would. These
+// find the file the path finally names, so that the staged copy is made beside that file
+// and not beside a link to it.
+
+// Folder part and last name of a path: "a/b" gives "a" and "b", "b" gives "." and "b", "/b"
+// gives "/" and "b"; a path ending in "/" has an empty name.
+struct PathParts {
+    std::string dir, name;
+};
+PathParts splitPath(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {std::string(1, '.'), path};
+    return {slash == 0 ? std::string(1, '/') : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Whether the system refuses to follow a link found in a folder: with protected links on (as
+// most systems have them), a link in a world-writable sticky folder such as /tmp is followed
+// only for its owner or the folder's, so that nobody can aim someone else's render at a file
+// of that person's choosing.
+bool linkRefused(const struct stat& link, const struct stat& dir) {
+    static const bool protectedLinks = [] {
+        int on = 1;  // assumed on where the setting cannot be read
+        if (FILE* f = std::fopen("/proc/sys/fs/protected_symlinks", "r")) {
+            if (std::fscanf(f, "%d", &on) != 1) on = 1;
+            std::fclose(f);
+        }
+        return on != 0;
+    }();
+    if (!protectedLinks || link.st_uid == geteuid()) return false;
+    if ((dir.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH)) return false;
+    return link.st_uid != dir.st_uid;
+}
+
+// The file `path` finally names, its symbolic links followed as opening it would follow them
+// (at most 40). That file may be missing: a dangling link names the file opening it would
+// create. False, with errno set, on a loop or a link that cannot be read or followed.
+bool followLinks(const std::string& path, std::string& target) {
+    target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st{};
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        if (hops == 40) {
+            errno = ELOOP;
+            return false;
+        }
+        const std::string dir = splitPath(target).dir;
+        struct stat dirSt{};
+        if (stat(dir.c_str(), &dirSt) != 0) return false;
+        if (linkRefused(st, dirSt)) {
+            errno = EACCES;
+            return false;
+        }
+        std::string to(size_t(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+        const ssize_t got = readlink(target.c_str(), to.data(), to.size());
+        if (got < 0) return false;
+        if (got == 0) {
+            errno = ENOENT;
+            return false;
+        }
+        to.resize(size_t(got));
+        target = to[0] == '/' ? to : dir + "/" + to;
+    }
+}
+
 // ---- Staged files ----
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
+// What a path may be.
+enum class Target {
+    output,  // whatever opening for writing accepts: devices and pipes are written in place
+    trace,   // a regular file or a new one only: anything else is left alone, never waited on
 };
-using File = std::unique_ptr<FILE, FileCloser>;
 
-// A file written under a temporary name beside its final path and moved into place by
-// commit(); destroying it uncommitted removes the temporary file. Paths that are not
-// regular files (devices, FIFOs) are written directly.
+// A file written under a temporary name beside the file its path finally names and moved
+// into place by commit(); destroying it uncommitted removes the temporary file. Where
+// renaming would give a different outcome than writing the path (a file with several names,
+// one owned by someone else, a folder that may not be written), it is written in place, as
+// are devices and pipes.
 class StagedFile {
 public:
-    // False when neither the temporary file nor the direct target can be opened.
-    bool open(const std::string& finalPath) {
-        final_ = finalPath;
+    // False when the path cannot be written; then nothing has been changed.
+    bool open(const std::string& path, Target kind) {
+        if (path.empty()) return false;
+        if (!followLinks(path, final_)) return false;
         struct stat st{};
-        std::string target = finalPath;
-        if (lstat(finalPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            // Replace the file a link points to, not the link.
-            char* real = realpath(finalPath.c_str(), nullptr);
-            if (real) {
-                target = real;
-                std::free(real);
-            }
-        }
-        const bool exists = stat(target.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode)) {
-            if (S_ISDIR(st.st_mode)) return false;
+        if (stat(final_.c_str(), &st) != 0) return errno == ENOENT && openNew();
+        if (S_ISDIR(st.st_mode)) return false;
+        if (!S_ISREG(st.st_mode)) {
+            if (kind == Target::trace) return false;
+            // Opening a pipe waits for its reader, as opening the path would.
             direct_ = true;
-            file_.reset(std::fopen(target.c_str(), "wb"));
+            file_.reset(std::fopen(path.c_str(), "wb"));
             return bool(file_);
         }
-        final_ = target;
-        size_t slash = target.find_last_of('/');
-        std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
-        if (slash == 0) dir = "/";
-        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        uint64_t seed = timeSeed();
-        // The temporary name says whose it is; when that would be longer than the folder
-        // allows a name to be, a short one does (the final name itself may well fit).
-        bool shortName = false;
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            char tag[24];
-            std::snprintf(tag, sizeof tag, "%012llx", (unsigned long long)(xorshift64(seed) >> 16));
-            std::string tmp = shortName ? dir + "/.kestrum-" + tag : dir + "/." + base + "." + tag + ".part";
-            int slot = claimSlot(tmp);
-            int fd, err;
-            {
-                SignalsHeld held;
-                fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-                err = errno;
-                if (fd >= 0 && slot >= 0) g_slotState[slot].store(SlotArmed);
-            }
-            if (fd < 0) {
-                freeSlot(slot);
-                if (err == EEXIST) continue;
-                if (err == ENAMETOOLONG && !shortName) {
-                    shortName = true;
-                    continue;
-                }
-                return false;
-            }
-            temp_ = tmp;
-            slot_ = slot;
-            // A file that replaces another keeps its permissions, as writing it in place would;
-            // best effort (a file owned by someone else may refuse).
-            if (exists) (void)fchmod(fd, st.st_mode & 0777);
-            file_.reset(fdopen(fd, "wb"));
-            if (!file_) {
-                ::close(fd);
-                discard();
-                return false;
-            }
-            return true;
+        // Opening the path decides whether the file may be written, with every rule the
+        // system applies (permission bits, read-only mounts, protected links); it is not
+        // emptied until it is clear that it is written in place.
+        const int fd = openRegularDescriptor(path, O_WRONLY);
+        if (fd < 0) return false;
+        FileHandle existing(fdopen(fd, "wb"));
+        if (!existing) {
+            ::close(fd);
+            return false;
         }
-        return false;
+        struct stat opened{};
+        if (fstat(fd, &opened) != 0) return false;
+        if (opened.st_dev == st.st_dev && opened.st_ino == st.st_ino && renameKeepsTheFile(opened) &&
+            createTemp(&opened))
+            return true;
+        if (ftruncate(fd, 0) != 0) return false;
+        direct_ = true;
+        file_ = std::move(existing);
+        return true;
     }
 
     FILE* get() const { return file_.get(); }
@@ -238,6 +273,83 @@ public:
     }
 
 private:
+    // A new file at final_: its folder must take a file of that name, as creating it would.
+    bool openNew() {
+        const auto [dir, name] = splitPath(final_);
+        struct stat dirSt{};
+        if (name.empty() || stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode)) return false;
+        const long nameMax = pathconf(dir.c_str(), _PC_NAME_MAX);
+        if (nameMax > 0 && name.size() > size_t(nameMax)) return false;
+        return createTemp(nullptr);
+    }
+
+    // Whether renaming a new file over the one at final_ ends as writing into it would: the
+    // same file under every name, in a folder where the rename is allowed. The temporary
+    // file, if it can be made, takes the owner, group and permission bits.
+    bool renameKeepsTheFile(const struct stat& file) const {
+        if (file.st_nlink != 1) return false;  // other names would keep the old content
+        struct stat dirSt{};
+        if (stat(splitPath(final_).dir.c_str(), &dirSt) != 0) return false;
+        if (dirSt.st_dev != file.st_dev) return false;  // mounted over a name of its own
+        // In a sticky folder only the file's owner or the folder's may replace it.
+        const uid_t me = geteuid();
+        return !(dirSt.st_mode & S_ISVTX) || file.st_uid == me || dirSt.st_uid == me;
+    }
+
+    // Creates the temporary file beside final_. With `replaces`, the file takes its owner,
+    // group and permission bits, and false (nothing left behind) means that it cannot.
+    bool createTemp(const struct stat* replaces) {
+        const auto [dir, base] = splitPath(final_);
+        uint64_t seed = timeSeed();
+        // The temporary name says whose it is; when that would be longer than the folder
+        // allows a name to be, a short one does (the final name itself may well fit).
+        bool shortName = false;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char tag[24];
+            std::snprintf(tag, sizeof tag, "%012llx", (unsigned long long)(xorshift64(seed) >> 16));
+            std::string tmp = shortName ? dir + "/.kestrum-" + tag : dir + "/." + base + "." + tag + ".part";
+            int slot = claimSlot(tmp);
+            int fd, err;
+            {
+                SignalsHeld held;
+                fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                err = errno;
+                if (fd >= 0 && slot >= 0) g_slotState[slot].store(SlotArmed);
+            }
+            if (fd < 0) {
+                freeSlot(slot);
+                if (err == EEXIST) continue;
+                if (err == ENAMETOOLONG && !shortName) {
+                    shortName = true;
+                    continue;
+                }
+                return false;
+            }
+            temp_ = tmp;
+            slot_ = slot;
+            file_.reset(fdopen(fd, "wb"));
+            if (!file_) ::close(fd);
+            if (file_ && replaces && !takeOver(fd, *replaces)) file_.reset();
+            if (!file_) {
+                discard();
+                return false;
+            }
+            return true;
+        }
+        return false;
+    }
+
+    // The temporary file takes the owner, group and permission bits of the file it replaces,
+    // as writing that file in place keeps them. False when the owner or group cannot be given.
+    static bool takeOver(int fd, const struct stat& replaces) {
+        struct stat mine{};
+        if (fstat(fd, &mine) != 0) return false;
+        if ((mine.st_uid != replaces.st_uid || mine.st_gid != replaces.st_gid) &&
+            fchown(fd, replaces.st_uid, replaces.st_gid) != 0)
+            return false;
+        return fchmod(fd, replaces.st_mode & 0777) == 0;
+    }
+
     // Removes the temporary file and forgets it.
     void discard() {
         {
@@ -251,10 +363,10 @@ private:
     // The data must be on the disk before the rename makes it visible under the final name.
     static bool fsyncIfRegular(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 
-    std::string final_, temp_;
-    File file_;
-    bool direct_ = false;
-    int slot_ = -1;  // the clean-up slot naming temp_, -1 for none
+    std::string final_, temp_;  // the file the path names, and the temporary one beside it
+    FileHandle file_;
+    bool direct_ = false;       // written in place: nothing to rename
+    int slot_ = -1;             // the clean-up slot naming temp_, -1 for none
 };
 
 }  // namespace
@@ -284,6 +396,13 @@ void wavHeader(unsigned char h[44], uint32_t dataBytes) {
 
 bool renderWav(const std::wstring& path, int seconds, const Engine& source,
                RenderProgress progress, void* progressCtx) {
+    // The output is opened before anything is rendered, so a path that cannot be written
+    // fails at once, whatever the length asked for.
+    const std::string wavPath = wideToUtf8(path);
+    InterruptCleanup cleanup;  // outlives the staged files below
+    StagedFile wav;
+    if (!wav.open(wavPath, Target::output)) return false;
+
     auto engine = std::make_unique<Engine>();
     Engine& e = *engine;
     e.syncDecode = true;
@@ -298,11 +417,6 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     e.verbMix = source.verbMix;
     e.running.store(1);
 
-    const std::string wavPath = wideToUtf8(path);
-    InterruptCleanup cleanup;  // outlives the staged files below
-    StagedFile wav;
-    if (!wav.open(wavPath)) return false;
-
     const int64_t total = int64_t(seconds) * kRate;
     const uint32_t dataBytes = uint32_t(total * 2);
     unsigned char header[44];
@@ -313,7 +427,7 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     StagedFile trace;
     bool tracing = false;
     if (std::getenv("KESTRUM_TRACE") && wavPath.size() + 4 + 1 <= kTraceNameMax) {
-        tracing = trace.open(wavPath + ".csv");
+        tracing = trace.open(wavPath + ".csv", Target::trace);
         if (tracing) std::fputs("t,phase,freq,cur,chan,pos,n,ph\n", trace.get());
     }
 

@@ -3,17 +3,23 @@
 // its parameters from a source engine. With KESTRUM_TRACE defined, a CSV trace of the sweep
 // is written beside it (the WAV path + ".csv"), one line per block of 1024 samples.
 //
-// The file appears at its path only when the render has been written completely: it is
-// written to a temporary file in the same folder (".<name>.<tag>.part", or ".kestrum-<tag>"
-// where that would be too long a name) and renamed over the path at the end, so a failed
-// render (a full disk, a quota, a vanished folder) leaves whatever the path held before. A
-// file that replaces another takes its permission bits. A path that names something other
-// than a regular file (a device such as /dev/full, a FIFO) is written in place. An
-// interrupted render leaves nothing either: while it runs, SIGINT, SIGTERM and SIGHUP (those
-// still at their default action) remove the temporary files and then end the process as
-// they would have, so the exit status still names the signal; the earlier dispositions are
-// restored when it returns. The loop reuses two block
-// buffers; clip decoding aside, it allocates nothing per block.
+// A render writes the same files that opening its path for writing would, and fails where
+// that would fail, before anything is rendered. Symbolic links are followed: the file they
+// lead to gets the render (a dangling link's target is created) and the links stay links.
+// Where it keeps that promise, the file appears only when the render has been written
+// completely: it is written to a temporary file beside the file the path names
+// (".<name>.<tag>.part", or ".kestrum-<tag>" where that would be too long a name) and renamed
+// over it at the end, so a failed render (a full disk, a quota) leaves whatever was there
+// before. A file that replaces another takes its owner, group and permission bits. Where a
+// rename would end differently than writing the file, the file is written in place: a file
+// with several names (hard links), one whose owner or group cannot be given to a new file,
+// one in a folder that may not be written, or owned by someone else in a sticky folder, and
+// anything that is not a regular file (a device such as /dev/full, a FIFO). The trace is
+// written only to a regular file or a new one. An interrupted render leaves no temporary file
+// either: while it runs, SIGINT, SIGTERM and SIGHUP (those still at their default action)
+// remove the temporary files and then end the process as they would have, so the exit
+// status still names the signal; the earlier dispositions are restored when it returns. The
+// loop reuses two block buffers; clip decoding aside, it allocates nothing per block.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +31,7 @@ class Engine;
 using RenderProgress = void (*)(int64_t done, int64_t total, void* ctx);
 
 // True when the whole file was written and is in place at path; false when it could not be
-// created or written. seconds: 1..600 (callers clamp).
+// opened (then before any rendering) or written. seconds: 1..600 (callers clamp).
 bool renderWav(const std::wstring& path, int seconds, const Engine& source,
                RenderProgress progress = nullptr, void* progressCtx = nullptr);
 
