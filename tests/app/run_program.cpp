@@ -66,8 +66,10 @@ ProgramRun runProgramAt(const std::string& exe, const std::vector<std::string>& 
     return run;
 }
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kestrum-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& parent) {
+    std::string tmpl = parent + "/kestrum-test-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     path_ = mkdtemp(buf.data());

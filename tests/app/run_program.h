@@ -22,11 +22,12 @@ ProgramRun runProgramAt(const std::string& exe, const std::vector<std::string>& 
                         const std::vector<std::string>& extraEnv = {},
                         const std::vector<std::string>& unsetEnv = {});
 
-// A fresh empty folder under the system's temporary folder, removed with its contents
-// when the object goes.
+// A fresh empty folder under the system's temporary folder (or under `parent`), removed
+// with its contents when the object goes.
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(const std::string& parent);
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
