@@ -225,10 +225,11 @@ public:
             file_.reset(std::fopen(path.c_str(), "wb"));
             return bool(file_);
         }
-        // Opening the path decides whether the file may be written, with every rule the
-        // system applies (permission bits, read-only mounts, protected links); it is not
-        // emptied until it is clear that it is written in place.
-        const int fd = openRegularDescriptor(path, O_WRONLY);
+        // Opening the path as a writer would, but without emptying it, decides whether the
+        // file may be written, with every rule the system applies (permission bits,
+        // read-only mounts, protected links and files in sticky folders); it is emptied only
+        // once it is clear that it is written in place.
+        const int fd = openRegularDescriptor(path, O_WRONLY | O_CREAT);
         if (fd < 0) return false;
         FileHandle existing(fdopen(fd, "wb"));
         if (!existing) {
