@@ -5,7 +5,7 @@
 # a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 jobs=$(nproc)
 
 echo "== build"
