@@ -11,6 +11,8 @@
 
 const DataBlockTable* g_hInst = nullptr;
 std::wstring g_dir KESTRUM_STATIC(KESTRUM_ORDER_DIR);
+std::wstring g_radioDir;
+std::wstring g_logDir;
 FILE* g_dbg = nullptr;
 
 void programFolderFrom(const std::wstring& programPath) {
@@ -24,7 +26,8 @@ void programFolderFrom(const std::wstring& programPath) {
 
 void openDecodeLog() {
     if (!std::getenv("KESTRUM_TRACE")) return;
-    g_dbg = std::fopen((wideToUtf8(g_dir) + "/_decode.log").c_str(), "wb");
+    makeFolders(g_logDir);
+    g_dbg = std::fopen((wideToUtf8(g_logDir) + "/_decode.log").c_str(), "wb");
 }
 
 void dbgLog(const char* format, ...) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <unistd.h>
 
+#include "app/folders.h"
 #include "app/program.h"
 #include "kestrum_build_info.h"
 #include "audio/device_output.h"
@@ -107,7 +108,9 @@ int kestrumMain(const std::vector<std::wstring>& args) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    programFolderFrom(programPath());
+    const std::wstring exe = programPath();
+    programFolderFrom(exe);
+    applyProgramFolders(exe);
     openDecodeLog();
     if (args.size() >= 2) {
         if (args[1] == L"--smoke") return audioDeviceTest() ? 0 : 1;
