@@ -91,6 +91,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRUM_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Beyond the libraries: the fonts the window asks for by their substitutes. DejaVu draws every
+# text; the IPA Gothic font draws the glyph rain's katakana, which without it fall back to
+# whatever CJK font is there, or to boxes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-ipafont-gothic")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "scanner of a simulated FM radio band
 Kestrum shows a dial of 206 channels, 87.5 to 108.0 MHz, that sweeps

@@ -37,10 +37,11 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = sound ] && pass "Section: sound" || fail "Section: $(field Section)"
 [ "$(field Architecture)" = "$arch" ] && pass "Architecture: $arch" || fail "Architecture: $(field Architecture)"
 depends=$(field Depends)
-for lib in libc6 libsdl2-2.0-0 libasound2 libcairo2 libpango-1.0-0 libfontconfig1 libx11-6; do
+for lib in libc6 libsdl2-2.0-0 libasound2 libcairo2 libpango-1.0-0 libfontconfig1 libx11-6 fonts-dejavu-core; do
   [[ ", $depends," == *", $lib "* || ", $depends," == *", $lib,"* ]] && pass "Depends on $lib" \
     || fail "Depends lacks $lib: $depends"
 done
+[ "$(field Recommends)" = fonts-ipafont-gothic ] && pass "Recommends: fonts-ipafont-gothic" || fail "Recommends: $(field Recommends)"
 [ -n "$(field Maintainer)" ] && pass "Maintainer: $(field Maintainer)" || fail "no Maintainer"
 desc=$(field Description)
 [ "$(printf '%s\n' "$desc" | wc -l)" -ge 3 ] && pass "Description: $(printf '%s\n' "$desc" | head -1) (+ $(($(printf '%s\n' "$desc" | wc -l) - 1)) lines)" \
