@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Installs what Kestrum needs to build, run and test on Debian 12, and only what is missing.
+# Installs what Kestrum needs on Debian 12, and only what is missing: to build and run it
+# (setup.sh run) or also to test it (setup.sh test, the default).
 # Safe to run again: packages already present and a verified minimp3 header are left alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(
-  # build
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libsdl2-dev libx11-dev libcairo2-dev libpango1.0-dev libfontconfig-dev libasound2-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  # fonts the window asks for by their substitutes
-  fonts-dejavu-core fonts-ipafont-gothic
-  # test harness: a display, a window manager, a sound server, and tools that drive and measure them
-  xvfb openbox xdotool x11-utils imagemagick pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox
-)
+# Which lists to install: "run" (building and running: scripts/packages/run.txt) or "test"
+# (run.txt and scripts/packages/test.txt). "--print <set>" only prints that set's packages.
+print_only=0
+if [ "${1:-}" = "--print" ]; then print_only=1; shift; fi
+set_name=${1:-test}
+case "$set_name" in
+  run) lists=(scripts/packages/run.txt) ;;
+  test) lists=(scripts/packages/run.txt scripts/packages/test.txt) ;;
+  *) echo "usage: setup.sh [--print] run|test" >&2; exit 2 ;;
+esac
+PACKAGES=()
+for list in "${lists[@]}"; do
+  while read -r p _ || [ -n "${p:-}" ]; do
+    case "$p" in ''|'#'*) continue ;; esac
+    PACKAGES+=("$p")
+  done < "$list"
+done
+if [ "$print_only" -eq 1 ]; then
+  printf '%s\n' "${PACKAGES[@]}"
+  exit 0
+fi
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

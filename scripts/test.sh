@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the unit tests, the tests with a real display and a
-# real sound server (they start their own Xvfb and PulseAudio), the unit tests again under
+# real sound server (they start their own Xvfb and PulseAudio), the set-up split, the
+# installed program and its Debian package (tests/install), the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, and
 # a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 jobs=$(nproc)
 
 echo "== build"
 bash scripts/build.sh build
 echo "== tests"
-(cd build && ctest --output-on-failure -j"$jobs" -LE live)
+(cd build && ctest --output-on-failure -j"$jobs" -LE 'live|install')
 (cd build && ctest --output-on-failure -L live)
+echo "== set-up, install and package (validators' output in build/install_checks/)"
+(cd build && ctest --output-on-failure -L install)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=address,undefined -DKESTRUM_BENCH=OFF
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" ctest --output-on-failure -j"$jobs" -LE live)
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/../tests/lsan.supp" ctest --output-on-failure -j"$jobs" -LE 'live|install')
 
 echo "== ThreadSanitizer (engine and decode worker)"
 bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=thread -DKESTRUM_BENCH=OFF

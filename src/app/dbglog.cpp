@@ -11,6 +11,8 @@
 
 const DataBlockTable* g_hInst = nullptr;
 std::wstring g_dir KESTRUM_STATIC(KESTRUM_ORDER_DIR);
+std::wstring g_radioDir;
+std::wstring g_logDir;
 FILE* g_dbg = nullptr;
 
 void programFolderFrom(const std::wstring& programPath) {
@@ -26,7 +28,8 @@ void openDecodeLog() {
     if (!std::getenv("KESTRUM_TRACE")) return;
     // Only a regular file (or a new one) takes the log: a named pipe there would hold the
     // program in the open until something reads it, and a device is no log.
-    g_dbg = openRegularFile(g_dir + L"/_decode.log", FileAccess::write).release();
+    makeFolders(g_logDir);
+    g_dbg = openRegularFile(g_logDir + L"/_decode.log", FileAccess::write).release();
 }
 
 void dbgLog(const char* format, ...) {

@@ -4,7 +4,9 @@
 #include <cwchar>
 #include <unistd.h>
 
+#include "app/folders.h"
 #include "app/program.h"
+#include "kestrum_build_info.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"
@@ -33,6 +35,28 @@ void showProgress(int64_t done, int64_t total, void* ctx) {
     std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / 48000.0,
                  double(total) / 48000.0);
 }
+
+// The short usage of --help and -h: the modes, their arguments, exit codes and the switch.
+constexpr const char* kUsage =
+    "Usage: kestrum [--smoke | --render [out.wav [seconds [echo-word [reverb-word [sweep-ms]]]]]]\n"
+    "\n"
+    "  kestrum              open the scanner's window\n"
+    "  kestrum --smoke      test the default audio device: open, start, 80 ms, stop, close\n"
+    "  kestrum --render ... render the scanner into a 16-bit mono WAV file, no window:\n"
+    "      out.wav          output path (default kestrum_render.wav in the current folder)\n"
+    "      seconds          length, 1 to 600 (default 30)\n"
+    "      echo-word        noecho switches the echo off; any other word keeps it on\n"
+    "      reverb-word      verb switches the reverb on; any other word keeps it off\n"
+    "      sweep-ms         time per channel, 10 to 2000 ms (default 200)\n"
+    "  kestrum --version    print the version\n"
+    "  kestrum --help, -h   print this help\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the window (or, for --smoke, the audio device)\n"
+    "cannot be opened; 2 when --render cannot write its file.\n"
+    "\n"
+    "Environment: KESTRUM_TRACE, set to anything, writes the decode log _decode.log and a\n"
+    "CSV trace beside every rendered WAV file (out.wav.csv). See kestrum(1) for where the\n"
+    "program keeps its files.\n";
 
 int renderCommand(const std::vector<std::wstring>& args) {
     loadStations();
@@ -75,7 +99,18 @@ RenderArgs parseRenderArgs(const std::vector<std::wstring>& args) {
 }
 
 int kestrumMain(const std::vector<std::wstring>& args) {
-    programFolderFrom(programPath());
+    // The two conventional questions are answered before start-up: they touch no file.
+    if (args.size() >= 2 && args[1] == L"--version") {
+        std::fputs("kestrum " KESTRUM_VERSION "\n", stdout);
+        return 0;
+    }
+    if (args.size() >= 2 && (args[1] == L"--help" || args[1] == L"-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const std::wstring exe = programPath();
+    programFolderFrom(exe);
+    applyProgramFolders(exe);
     openDecodeLog();
     if (args.size() >= 2) {
         if (args[1] == L"--smoke") return audioDeviceTest() ? 0 : 1;

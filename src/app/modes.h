@@ -1,5 +1,6 @@
 // The entry point's work after the platform is chosen: start-up (program folder, decode log)
-// and the mode chosen by argument 1: --smoke, --render, or the interactive window.
+// and the mode chosen by argument 1: --smoke, --render, or the interactive window; --version
+// and --help (-h) answer before start-up.
 #pragma once
 
 #include <string>

@@ -12,11 +12,18 @@ struct DataBlockTable;
 extern const DataBlockTable* g_hInst;
 // The program's folder without a trailing "/", or "." when the program path is unknown.
 extern std::wstring g_dir;
-// The decode log "_decode.log" beside the program, or null when tracing is off.
+// The radio folder (station list and recordings) without a trailing "/": <g_dir>/radio, or
+// the user's data folder's kestrum/radio for an installed program (app/folders.h).
+extern std::wstring g_radioDir;
+// The decode log's folder without a trailing "/": g_dir, or the user's state folder's
+// kestrum for an installed program (app/folders.h).
+extern std::wstring g_logDir;
+// The decode log "_decode.log" in g_logDir, or null when tracing is off.
 extern FILE* g_dbg;
 
 // Start-up steps before the mode choice: the folder from the program path and, when
-// KESTRUM_TRACE is defined, the decode log. Argument: the program path ("" if unknown).
+// KESTRUM_TRACE is defined, the decode log in g_logDir (the folder made when missing).
+// Argument: the program path ("" if unknown).
 void programFolderFrom(const std::wstring& programPath);
 void openDecodeLog();
 

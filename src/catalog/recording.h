@@ -1,8 +1,8 @@
-// Finding a station's recording: the built-in block first, else <g_dir>/radio/<file>.
+// Finding a station's recording: the built-in block first, else <g_radioDir>/<file>.
 // Shared by the length probe (station.cpp) and the clip decoder (decoder.cpp); not used
 // outside src/catalog.
 //
-// Any thread may call these; they only read g_hInst and g_dir. openRecording allocates
+// Any thread may call these; they only read g_hInst and g_radioDir. openRecording allocates
 // (the path) and, for a folder file, owns the open stream until the source is destroyed.
 #pragma once
 

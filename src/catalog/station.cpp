@@ -106,7 +106,7 @@ bool openRecording(const std::wstring& file, RecordingSource& src) {
         return true;
     }
     src.block = nullptr;
-    src.file = openRegularFile(g_dir + L"/radio/" + file);
+    src.file = openRegularFile(g_radioDir + L"/" + file);
     if (!src.file) return false;
     src.size = fseeko(src.file.get(), 0, SEEK_END) == 0 ? int64_t(ftello(src.file.get())) : -1;
     return true;
@@ -207,7 +207,7 @@ void loadStations() {
     if (resBlob(L"R_STATIONS_TXT", data, size)) {
         text.assign(reinterpret_cast<const char*>(data), size_t(size));
     } else {
-        FileHandle f = openRegularFile(g_dir + L"/radio/stations.txt");
+        FileHandle f = openRegularFile(g_radioDir + L"/stations.txt");
         if (!f) return;
         char chunk[4096];
         size_t got;

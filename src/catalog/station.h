@@ -2,7 +2,7 @@
 //
 // loadStations runs once on the start-up thread before any other thread exists; afterwards
 // g_stations is read-only and every thread reads it without a lock. The other functions are
-// pure or only read g_hInst and g_dir, and any thread may call them. All but
+// pure or only read g_hInst and g_radioDir, and any thread may call them. All but
 // probeDurationBytes allocate; probing reads at most 64 KiB of a folder recording
 // and looks at built-in blocks in place.
 #pragma once
@@ -22,7 +22,7 @@ struct Station {
 
 extern std::vector<Station> g_stations;
 
-// Rebuilds g_stations from the built-in list, else <g_dir>/radio/stations.txt.
+// Rebuilds g_stations from the built-in list, else <g_radioDir>/stations.txt.
 void loadStations();
 // Parses list text into stations in text order (no probing, no sort; dur 600, offset 0);
 // used by loadStations. Malformed lines and frequencies that read as not-a-number are skipped.

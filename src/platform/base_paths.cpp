@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,4 +178,100 @@ FileHandle openRegularFile(const std::wstring& path, FileAccess access) {
     FileHandle f(fdopen(fd, write ? "wb" : "rb"));
     if (!f) close(fd);
     return f;
+}
+
+// ---- Folders and the user's own folders ----
+
+bool isFolder(const std::wstring& path) {
+    struct stat st;
+    return !path.empty() && stat(wideToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool folderWritable(const std::wstring& path) {
+    return isFolder(path) && access(wideToUtf8(path).c_str(), W_OK | X_OK) == 0;
+}
+
+bool makeFolders(const std::wstring& path) {
+    if (path.empty()) return false;
+    const std::string p = wideToUtf8(path);
+    // Each prefix ending before a "/" in turn, then the whole path.
+    for (size_t at = p.find('/', 1);; at = p.find('/', at + 1)) {
+        const std::string part = p.substr(0, at);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (at == std::string::npos) break;
+    }
+    return isFolder(path);
+}
+
+namespace {
+
+bool isAbsolute(const char* value) {
+    return value && value[0] == '/';
+}
+
+}  // namespace
+
+std::wstring homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (isAbsolute(home)) return osToWide(home);
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buf(size_t(size > 0 ? size : 16384), '\0');
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && isAbsolute(found->pw_dir))
+        return osToWide(found->pw_dir);
+    return {};
+}
+
+std::wstring xdgBaseFolder(const char* variable, const std::wstring& homeRelative) {
+    const char* value = std::getenv(variable);
+    if (isAbsolute(value)) return osToWide(value);
+    const std::wstring home = homeFolder();
+    return home.empty() ? std::wstring() : home + homeRelative;
+}
+
+std::wstring userDirFromText(std::string_view text, std::string_view name, const std::wstring& home) {
+    std::wstring found;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        if (line.substr(0, name.size()) != name) continue;
+        line.remove_prefix(name.size());
+        if (line.substr(0, 2) != "=\"") continue;
+        line.remove_prefix(2);
+        std::string value;
+        bool closed = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '"') { closed = true; break; }
+            if (line[i] == '\\' && i + 1 < line.size()) ++i;
+            value.push_back(line[i]);
+        }
+        if (!closed) continue;
+        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0) {
+            if (home.empty()) continue;
+            found = home + osToWide(value.substr(5));
+        } else if (!value.empty() && value[0] == '/') {
+            found = osToWide(value);
+        }
+    }
+    while (found.size() > 1 && found.back() == L'/') found.pop_back();
+    return found;
+}
+
+std::wstring userMusicFolder() {
+    const std::wstring config = xdgBaseFolder("XDG_CONFIG_HOME", L"/.config");
+    if (config.empty()) return {};
+    // Only from a regular file: a FIFO or device in its place must not hold up the start.
+    FileHandle f = openRegularFile(config + L"/user-dirs.dirs");
+    if (!f) return {};
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while (text.size() < (1u << 20) && (got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) text.append(chunk, got);
+    const std::wstring music = userDirFromText(text, "XDG_MUSIC_DIR", homeFolder());
+    return isFolder(music) ? music : std::wstring();
 }

@@ -54,3 +54,32 @@ enum class FileAccess { read, write };
 // regular file (a folder opens fine on Linux but every read fails; a pipe or device could
 // block or never end).
 FileHandle openRegularFile(const std::wstring& path, FileAccess access = FileAccess::read);
+
+// ---- Folders and the user's own folders ----
+// What the program asks about folders, and where the freedesktop.org conventions put a
+// user's files: the XDG base directories and the user directories of user-dirs.dirs. The
+// choice of which folder serves what is the program's, not this file's.
+
+// True when the path names a folder (symbolic links followed).
+bool isFolder(const std::wstring& path);
+// True when this process may create files in the folder (its permissions as the kernel
+// sees them for this user, a read-only file system included).
+bool folderWritable(const std::wstring& path);
+// Makes the folder and any missing parents, new ones with mode 0700 (only the user may look
+// inside, as the base directory conventions ask); true when it is a folder afterwards.
+bool makeFolders(const std::wstring& path);
+
+// The user's home: $HOME when it is an absolute path, else the home of the user's entry in
+// the password database; empty when neither is known.
+std::wstring homeFolder();
+// An XDG base directory: the environment variable's value when it is an absolute path (a
+// relative one is invalid and ignored), else the home followed by homeRelative (such as
+// L"/.local/state"); empty when neither is known.
+std::wstring xdgBaseFolder(const char* variable, const std::wstring& homeRelative);
+// A user directory as user-dirs.dirs gives it: the last line `name="value"` whose value is
+// "$HOME" or "$HOME/..." (the home put in) or an absolute path, with backslash escapes
+// taken; empty when there is none. `text` is the file's contents.
+std::wstring userDirFromText(std::string_view text, std::string_view name, const std::wstring& home);
+// The user's music folder: XDG_MUSIC_DIR from user-dirs.dirs in $XDG_CONFIG_HOME (default
+// ~/.config) when it names an existing folder; empty otherwise.
+std::wstring userMusicFolder();

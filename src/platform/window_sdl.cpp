@@ -15,6 +15,7 @@
 #include "platform/window_backend.h"
 
 bool sdlX11SetDarkVariant(SDL_Window* window);  // window_sdl_x11.cpp
+void sdlSetIdentity(SDL_Window* window);        // window_sdl_identity.cpp
 
 namespace {
 
@@ -77,6 +78,7 @@ public:
         // The first surface may make SDL re-create the native window (for an accelerated
         // framebuffer): get it now, so that properties set on the window later stay on it.
         SDL_GetWindowSurface(sdl.get());
+        sdlSetIdentity(sdl.get());
         if (minClient.cx > 0 || minClient.cy > 0)
             SDL_SetWindowMinimumSize(sdl.get(), std::max(1, minClient.cx), std::max(1, minClient.cy));
         byId_[SDL_GetWindowID(sdl.get())] = w;

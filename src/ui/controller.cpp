@@ -62,13 +62,6 @@ std::wstring format(const wchar_t* fmt, auto... args) {
     return n < 0 ? std::wstring() : std::wstring(buf, size_t(n));
 }
 
-// The program's folder with its final "/", or empty (the current directory) when the
-// program path has no folder part.
-std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'/');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 void resetControllerState() {
     g_live = false;
     g_echoOn = true;
@@ -96,7 +89,6 @@ std::wstring renderFileName(int year, int month, int day, int hour, int minute, 
 
 Window* interactiveStart() {
     resetControllerState();
-    g_renderDir = folderOf(programPath());
 
     registerWindowClass(kSliderClass, SliderProc, CursorShape::Hand);
     registerWindowClass(kMainClass, WndProc, CursorShape::Arrow);

@@ -38,5 +38,6 @@ Size mainClientSize(Size display);
 std::wstring renderFileName(int year, int month, int day, int hour, int minute, int second);
 
 // The folder the render button writes into, with its final "/" (empty: the current
-// directory). Set by interactiveStart from the program's path; a test may point it elsewhere.
+// directory). Start-up sets it (app/folders.h) before the window opens; a test may point it
+// elsewhere.
 extern std::wstring g_renderDir;

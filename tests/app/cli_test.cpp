@@ -13,6 +13,7 @@
 
 #include <sys/wait.h>
 
+#include "kestrum_build_info.h"
 #include "run_program.h"
 
 namespace {
@@ -224,6 +225,55 @@ TEST(ModeChoice, OnlyArgumentOneChoosesAndExactly) {
         ProgramRun run = runProgram(args, dir.path(), {"SDL_VIDEODRIVER=x11"}, {"DISPLAY", "WAYLAND_DISPLAY"});
         EXPECT_EQ(run.exitCode, 1) << args[0];
         EXPECT_EQ(fileSize(dir.file("a.wav")), -1) << args[0];
+    }
+}
+
+// --version and --help answer on stdout and exit 0, with nothing on stderr and no file
+// written, not even the decode log with the switch on; only argument 1, spelled exactly.
+TEST(ConventionalArguments, VersionAndHelpAnswerAndWriteNothing) {
+    TempDir bin, work;
+    const std::string exe = bin.file("kestrum");
+    std::filesystem::copy_file(KESTRUM_EXE, exe);
+    ProgramRun version = runProgramAt(exe, {"--version", "--render"}, work.path(), {"KESTRUM_TRACE=1"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.stdoutText, std::string("kestrum ") + KESTRUM_VERSION + "\n");
+    EXPECT_EQ(version.stderrText, "");
+    EXPECT_EQ(std::string(KESTRUM_VERSION).find_first_not_of("0123456789."), std::string::npos);
+
+    ProgramRun help = runProgramAt(exe, {"--help"}, work.path(), {"KESTRUM_TRACE=1"});
+    ProgramRun shortHelp = runProgramAt(exe, {"-h", "--smoke"}, work.path(), {"KESTRUM_TRACE=1"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(shortHelp.exitCode, 0);
+    EXPECT_EQ(help.stderrText, "");
+    EXPECT_EQ(shortHelp.stdoutText, help.stdoutText);
+    EXPECT_EQ(help.stdoutText.rfind("Usage: kestrum ", 0), 0u) << help.stdoutText;
+    for (const char* part : {"--smoke", "--render", "out.wav", "seconds", "noecho", "verb", "sweep-ms",
+                             "--version", "-h", "Exit status", "KESTRUM_TRACE"})
+        EXPECT_NE(help.stdoutText.find(part), std::string::npos) << part;
+    size_t longest = 0;
+    for (size_t at = 0, nl; (nl = help.stdoutText.find('\n', at)) != std::string::npos; at = nl + 1)
+        longest = std::max(longest, nl - at);
+    EXPECT_LE(longest, 100u) << "help lines fit a terminal";
+
+    for (const std::string& folder : {bin.path(), work.path()}) {
+        size_t entries = 0;
+        for (auto& e : std::filesystem::directory_iterator(folder)) entries += e.path().filename() != "kestrum";
+        EXPECT_EQ(entries, 0u) << folder;
+    }
+}
+
+TEST(ConventionalArguments, OnlyExactlyArgumentOne) {
+    // Anything else still means the window: without a display, exit 1 and no output.
+    for (std::vector<std::string> args : {std::vector<std::string>{"x", "--version"},
+                                          std::vector<std::string>{"--Version"},
+                                          std::vector<std::string>{"-v"},
+                                          std::vector<std::string>{"-help"},
+                                          std::vector<std::string>{"--help=all"},
+                                          std::vector<std::string>{"-H"}}) {
+        TempDir dir;
+        ProgramRun run = runProgram(args, dir.path(), {"SDL_VIDEODRIVER=x11"}, {"DISPLAY", "WAYLAND_DISPLAY"});
+        EXPECT_EQ(run.exitCode, 1) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+        EXPECT_EQ(run.stdoutText, "") << args[0];
     }
 }
 

@@ -34,8 +34,8 @@ inline void writeBytes(const std::filesystem::path& path, const std::vector<unsi
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// A fresh program folder with an empty radio/ below it, set as g_dir with no built-in data
-// (g_hInst null); both are restored when it goes.
+// A fresh program folder with an empty radio/ below it, set as g_dir and g_radioDir with no
+// built-in data (g_hInst null); all three are restored when it goes.
 class ProgramFolder {
 public:
     ProgramFolder() {
@@ -43,12 +43,15 @@ public:
         root_ = mkdtemp(tmpl);
         std::filesystem::create_directory(radio());
         savedDir_ = g_dir;
+        savedRadio_ = g_radioDir;
         savedInst_ = g_hInst;
         g_dir = utf8ToWide(root_.string());
+        g_radioDir = utf8ToWide(radio().string());
         g_hInst = nullptr;
     }
     ~ProgramFolder() {
         g_dir = savedDir_;
+        g_radioDir = savedRadio_;
         g_hInst = savedInst_;
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
@@ -67,6 +70,7 @@ public:
 private:
     std::filesystem::path root_;
     std::wstring savedDir_;
+    std::wstring savedRadio_;
     const DataBlockTable* savedInst_;
 };
 

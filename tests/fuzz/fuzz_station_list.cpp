@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     blocks[1] = {u"R_A_MP3", recording.data(), recording.size()};
     g_hInst = &table;
     g_dir = L"/nonexistent-kestrum-fuzz";
+    g_radioDir = g_dir + L"/radio";
 
     const std::string_view view(reinterpret_cast<const char*>(data), size);
     for (const Station& s : parseStationList(view)) checkStation(s);
