@@ -136,25 +136,7 @@ public:
 
     int32_t release(uint32_t count) override {
         if (count > frames - held) return audioCode(AudioStepRelease, EINVAL);
-        const float* p = space.data();
-        uint32_t left = held + count;
-        int32_t result = kAudioOk;
-        while (left > 0) {
-            const snd_pcm_sframes_t n = snd_pcm_writei(handle.pcm, p, left);
-            if (n == -EAGAIN || n == 0) break;  // the device took less than it offered
-            if (n < 0) {
-                result = audioCode(AudioStepRelease, errnoOf(n));
-                break;
-            }
-            p += size_t(n) * kAudioChannels;
-            left -= uint32_t(n);
-        }
-        // What the device did not take waits at the front of the space for the next release,
-        // also after an underrun: the recovered stream plays it first.
-        if (left > 0 && p != space.data())
-            std::memmove(space.data(), p, size_t(left) * kAudioChannels * sizeof(float));
-        held = left;
-        return result < 0 ? result : startIfPrepared();
+        return writeOut(count);
     }
 
     int32_t start() override {
@@ -187,10 +169,39 @@ public:
         }
         const int r = snd_pcm_prepare(handle.pcm);
         if (r < 0) return audioCode(AudioStepRecover, -r);
-        return kAudioOk;  // plays again from the next release
+        // Restart at once with what the device had not taken (the fill that outlasted the
+        // buffer, say): waiting for the next release would leave a stream that holds a full
+        // buffer's worth with no free space to release, silent for good. A failed write
+        // shows at the next query.
+        if (held > 0) writeOut(0);
+        return kAudioOk;
     }
 
 private:
+    // Writes the held frames, then `count` new ones behind them; what the device does not
+    // take stays held, at the front of the space. Starts a prepared stream that should run.
+    int32_t writeOut(uint32_t count) {
+        const float* p = space.data();
+        uint32_t left = held + count;
+        int32_t result = kAudioOk;
+        while (left > 0) {
+            const snd_pcm_sframes_t n = snd_pcm_writei(handle.pcm, p, left);
+            if (n == -EAGAIN || n == 0) break;  // the device took less than it offered
+            if (n < 0) {
+                result = audioCode(AudioStepRelease, errnoOf(n));
+                break;
+            }
+            p += size_t(n) * kAudioChannels;
+            left -= uint32_t(n);
+        }
+        // What the device did not take waits at the front of the space for the next release,
+        // also after an underrun: the recovered stream plays it first.
+        if (left > 0 && p != space.data())
+            std::memmove(space.data(), p, size_t(left) * kAudioChannels * sizeof(float));
+        held = left;
+        return result < 0 ? result : startIfPrepared();
+    }
+
     // The stream is in a state the caller must act on (an underrun, a suspend, a lost
     // device), or a period's room is free, whatever its descriptors say.
     bool needsAttention() {
