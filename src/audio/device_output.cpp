@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "catalog/decoder.h"
 #include "engine/engine.h"
+#include "platform/clock.h"
 
 // Constructed at the default priority, after the prioritised statics (g_engine among them),
 // so it is destroyed before them: its destructor joins the thread while the engine exists.
@@ -48,21 +50,34 @@ void fill(AudioCtx& ctx, float* data, uint32_t frames) {
     }
 }
 
+// How long `frames` frames play, in nanoseconds.
+uint64_t playNs(uint32_t frames) { return uint64_t(frames) * 1000000000ull / kAudioRateHz; }
+
 // Serves the device until the stop request or until the device is lost.
+//
+// A fill that takes longer than the audio still queued when it began (the first clip of a run
+// decoding, say) lets the device run dry. Some devices then send no wake-up at all, so the
+// thread does not wait for one: after such a stall, a failed release or a recovery it asks
+// the stream at once how it stands, recovers it if it stopped, and fills it again.
 void serve(AudioCtx& ctx) {
     bool filled = false;
+    bool lookNow = false;  // skip the wait: the device may have run dry without a word
     while (ctx.active.load()) {
-        // A time-out is no error; the device is still asked how full it is, so that a device
-        // that went away without a word is noticed within one wait.
-        const int32_t waited = audioStreamWait(ctx.stream, kAudioWaitMs);
-        if (waited < 0) return;  // the stream's own descriptors failed: nothing to wait on
-        if (!ctx.active.load()) return;
+        if (!lookNow) {
+            // A time-out is no error; the device is still asked how full it is, so that a
+            // device that went away without a word is noticed within one wait.
+            const int32_t waited = audioStreamWait(ctx.stream, kAudioWaitMs);
+            if (waited < 0) return;  // the stream's own descriptors failed: nothing to wait on
+            if (!ctx.active.load()) return;
+        }
+        lookNow = false;
 
         uint32_t queued = 0;
         int32_t r = audioStreamPadding(ctx.stream, &queued);
         if (r < 0) {
-            if (recoverFrom(ctx, r)) continue;
-            return;
+            if (!recoverFrom(ctx, r)) return;
+            lookNow = true;  // a recovered stream plays again only once it is filled
+            continue;
         }
         const uint32_t free = queued < ctx.bufferFrames ? ctx.bufferFrames - queued : 0;
         if (free == 0) continue;
@@ -71,14 +86,18 @@ void serve(AudioCtx& ctx) {
         float* data = nullptr;
         r = audioStreamGetSpace(ctx.stream, free, &data);
         if (r < 0) {
-            if (recoverFrom(ctx, r)) continue;
-            return;
+            if (!recoverFrom(ctx, r)) return;
+            lookNow = true;
+            continue;
         }
+        const uint64_t began = perfCounterNs();
         fill(ctx, data, free);
-        // A failed release shows as an underrun or a lost device at the next query.
-        audioStreamRelease(ctx.stream, free);
+        const bool stalled = perfCounterNs() - began >= playNs(queued);
+        // A failed release shows as an underrun or a lost device at the query that follows.
+        r = audioStreamRelease(ctx.stream, free);
         ctx.framesWritten.fetch_add(free, std::memory_order_relaxed);
         filled = true;
+        lookNow = stalled || r < 0;
     }
 }
 
@@ -150,6 +169,9 @@ int audioThread(AudioCtx* param) {
     ctx.hr.store(hr);
     ctx.readyEvent.set();
     if (hr >= 0) {
+        // Every start of a run decodes its first clip on this thread: the decoder's buffers
+        // are sized now, not inside the first render of the first run.
+        if (!ctx.source) prepareDecoderThread();
         // Nothing is written before the start: the first samples go out at the first wake-up.
         audioStreamStart(ctx.stream);
         serve(ctx);

@@ -8,7 +8,10 @@
 // renders each piece as mono into a static buffer, and every sample goes unchanged to both
 // channels. An underrun (the device ran dry, e.g. while the start of a run decodes its first
 // clip) is recovered and serving goes on; a lost device (unplugged, the sound server gone)
-// ends the thread silently, with hr left as it was.
+// ends the thread silently, with hr left as it was. After a fill that outlasted the audio
+// queued before it, a failed release or a recovery, the thread does not wait for the device:
+// it queries the stream at once, recovers and refills it, since a device that ran dry may
+// never send another wake-up.
 //
 // Threads: audioStart, audioStopRequest, audioJoin and the AudioCtx destructor run on the
 // thread that owns the context (the window thread for g_ac); audioReported, audioResult and

@@ -50,10 +50,26 @@ struct FrameDecoder {
     int16_t frame[MINIMP3_MAX_SAMPLES_PER_FRAME];    // one decoded frame, channels interleaved
 };
 
+// One thread's decoder and buffers, sized at the thread's first call (or when the thread
+// prepares them) and reused by every later call: the best attempt's samples and the current
+// attempt's change places by exchange, and the window is overwritten by each attempt.
 struct DecoderState {
     FrameDecoder fd;
     std::vector<float> pcm;                          // the current attempt's mono samples
+    std::vector<float> best;                         // the loudest attempt's samples so far
+    std::vector<unsigned char> window;               // one window of the recording
+
+    void size() {
+        if (pcm.capacity() < kPcmCapacity) pcm.reserve(kPcmCapacity);
+        if (best.capacity() < kPcmCapacity) best.reserve(kPcmCapacity);
+        if (window.size() < size_t(kWindowBytes)) window.resize(size_t(kWindowBytes));
+    }
 };
+
+DecoderState& threadState() {
+    thread_local DecoderState st;
+    return st;
+}
 
 // ---- Windows ----
 
@@ -264,21 +280,35 @@ bool openForDecode(const Station& station, RecordingSource& src) {
 
 // ---- The two entry points ----
 
+void prepareDecoderThread() {
+    DecoderState& st = threadState();
+    st.size();
+    // Touch every page now, so that the first decode does not fault them in one by one.
+    st.pcm.assign(kPcmCapacity, 0.0f);
+    st.pcm.clear();
+    st.best.assign(kPcmCapacity, 0.0f);
+    st.best.clear();
+    std::fill(st.window.begin(), st.window.end(), 0);
+}
+
 bool decodeStation(const Station& station, double pos, std::vector<float>& out) {
     static_assert(2 * kFadeLen <= kMinClip, "the two fades must not overlap");
-    thread_local DecoderState st;
+    DecoderState& st = threadState();
     const wchar_t* name = station.file.c_str();
 
     RecordingSource src;
     if (!openForDecode(station, src)) return false;
+    st.size();
 
     const double dur = station.dur;
     const double p = reducePosition(pos, dur);
-    std::vector<unsigned char> window(static_cast<size_t>(kWindowBytes));  // zero-filled
-    std::vector<float> best;
+    // An attempt decodes only the bytes it read, so what an earlier one left in the window or
+    // in the best buffer is never used: the best buffer counts only once an attempt of this
+    // call has been exchanged into it.
+    std::vector<float>& best = st.best;
     Choice choice;
     for (int a = 0; a < kAttempts; ++a) {
-        const Attempt at = runAttempt(st.fd, st.pcm, src, a, p, dur, window.data());
+        const Attempt at = runAttempt(st.fd, st.pcm, src, a, p, dur, st.window.data());
         const float rms = judgeAttempt(name, a, at, st.pcm);
         if (rms > choice.rms) {
             choice = {rms, at.rate, a};

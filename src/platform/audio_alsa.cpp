@@ -68,6 +68,8 @@ public:
     int pcmFds = 0;                // how many of fds are the PCM's
     AudioEvent* event = nullptr;
     bool wantRunning = false;      // started and not stopped: play once there is data
+    uint32_t periodFrames = 0;     // the device asks for data when this much is free
+    int periodMs = 1;              // the period in milliseconds, rounded up
 
     int32_t setEvent(AudioEvent* e) override {
         snd_pcm_t* pcm = handle.pcm;
@@ -88,20 +90,25 @@ public:
         return kAudioOk;
     }
 
+    // Polls the PCM's descriptors and the event in slices of at most one period. After a
+    // silent slice ALSA is asked directly: a stream that ran dry, was suspended or went away,
+    // or that has room for a period, ends the wait though its descriptors said nothing (a
+    // plugin may never signal again after an underrun).
     int32_t wait(int timeoutMs) override {
         if (fds.empty()) return audioCode(AudioStepWait, EBADF);
         using Clock = std::chrono::steady_clock;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
+            if (needsAttention()) return kAudioOk;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - Clock::now()).count();
             if (left < 0) return kAudioTimedOut;
-            const int n = poll(fds.data(), nfds_t(fds.size()), int(left));
+            const int n = poll(fds.data(), nfds_t(fds.size()), int(std::min<long long>(left, periodMs)));
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return audioCode(AudioStepWait, errno);
             }
-            if (n == 0) return kAudioTimedOut;
+            if (n == 0) continue;
             const bool eventSet = (fds.back().revents & POLLIN) != 0;
             if (eventSet) audioEventReset(event);
             // A plugin's descriptors say only that something happened; ALSA tells what.
@@ -129,25 +136,7 @@ public:
 
     int32_t release(uint32_t count) override {
         if (count > frames - held) return audioCode(AudioStepRelease, EINVAL);
-        const float* p = space.data();
-        uint32_t left = held + count;
-        int32_t result = kAudioOk;
-        while (left > 0) {
-            const snd_pcm_sframes_t n = snd_pcm_writei(handle.pcm, p, left);
-            if (n == -EAGAIN || n == 0) break;  // the device took less than it offered
-            if (n < 0) {
-                result = audioCode(AudioStepRelease, errnoOf(n));
-                break;
-            }
-            p += size_t(n) * kAudioChannels;
-            left -= uint32_t(n);
-        }
-        // What the device did not take waits at the front of the space for the next release,
-        // also after an underrun: the recovered stream plays it first.
-        if (left > 0 && p != space.data())
-            std::memmove(space.data(), p, size_t(left) * kAudioChannels * sizeof(float));
-        held = left;
-        return result < 0 ? result : startIfPrepared();
+        return writeOut(count);
     }
 
     int32_t start() override {
@@ -180,10 +169,46 @@ public:
         }
         const int r = snd_pcm_prepare(handle.pcm);
         if (r < 0) return audioCode(AudioStepRecover, -r);
-        return kAudioOk;  // plays again from the next release
+        // Restart at once with what the device had not taken (the fill that outlasted the
+        // buffer, say): waiting for the next release would leave a stream that holds a full
+        // buffer's worth with no free space to release, silent for good. A failed write
+        // shows at the next query.
+        if (held > 0) writeOut(0);
+        return kAudioOk;
     }
 
 private:
+    // Writes the held frames, then `count` new ones behind them; what the device does not
+    // take stays held, at the front of the space. Starts a prepared stream that should run.
+    int32_t writeOut(uint32_t count) {
+        const float* p = space.data();
+        uint32_t left = held + count;
+        int32_t result = kAudioOk;
+        while (left > 0) {
+            const snd_pcm_sframes_t n = snd_pcm_writei(handle.pcm, p, left);
+            if (n == -EAGAIN || n == 0) break;  // the device took less than it offered
+            if (n < 0) {
+                result = audioCode(AudioStepRelease, errnoOf(n));
+                break;
+            }
+            p += size_t(n) * kAudioChannels;
+            left -= uint32_t(n);
+        }
+        // What the device did not take waits at the front of the space for the next release,
+        // also after an underrun: the recovered stream plays it first.
+        if (left > 0 && p != space.data())
+            std::memmove(space.data(), p, size_t(left) * kAudioChannels * sizeof(float));
+        held = left;
+        return result < 0 ? result : startIfPrepared();
+    }
+
+    // The stream is in a state the caller must act on (an underrun, a suspend, a lost
+    // device), or a period's room is free, whatever its descriptors say.
+    bool needsAttention() {
+        const snd_pcm_sframes_t avail = snd_pcm_avail(handle.pcm);  // also updates the state
+        return avail < 0 || uint64_t(avail) >= periodFrames;
+    }
+
     int32_t startIfPrepared() {
         if (!wantRunning || snd_pcm_state(handle.pcm) != SND_PCM_STATE_PREPARED) return kAudioOk;
         const int err = snd_pcm_start(handle.pcm);
@@ -191,7 +216,7 @@ private:
     }
 };
 
-int32_t configure(snd_pcm_t* pcm, uint32_t* bufferFrames) {
+int32_t configure(snd_pcm_t* pcm, uint32_t* bufferFrames, uint32_t* periodFrames) {
     snd_pcm_hw_params_t* hw;
     snd_pcm_hw_params_alloca(&hw);
     int err = snd_pcm_hw_params_any(pcm, hw);
@@ -233,6 +258,7 @@ int32_t configure(snd_pcm_t* pcm, uint32_t* bufferFrames) {
         (err = snd_pcm_sw_params(pcm, sw)) < 0)
         return audioCode(AudioStepSwParams, -err);
     *bufferFrames = uint32_t(buffer);
+    *periodFrames = uint32_t(std::clamp<snd_pcm_uframes_t>(period, 1, buffer));
     return kAudioOk;
 }
 
@@ -243,8 +269,9 @@ int32_t alsaOpen(AudioStream** out) {
         stream->handle.pcm = nullptr;
         return audioCode(AudioStepOpen, -err);
     }
-    const int32_t r = configure(stream->handle.pcm, &stream->frames);
+    const int32_t r = configure(stream->handle.pcm, &stream->frames, &stream->periodFrames);
     if (r < 0) return r;
+    stream->periodMs = int((uint64_t(stream->periodFrames) * 1000 + kAudioRateHz - 1) / kAudioRateHz);
     stream->space.assign(size_t(stream->frames) * kAudioChannels, 0.0f);
     *out = stream.release();
     return kAudioOk;

@@ -135,8 +135,9 @@ int32_t audioStreamRelease(AudioStream* s, uint32_t frames);
 // played from an empty buffer, so starting before the first write does not run it dry.
 int32_t audioStreamStart(AudioStream* s);
 int32_t audioStreamStop(AudioStream* s);
-// After a recoverable failure (audioCodeRecoverable): prepares the stream again; it plays
-// again from the next release. A negative result means the device is lost.
+// After a recoverable failure (audioCodeRecoverable): prepares the stream again and plays at
+// once whatever frames it still held from a release the device could not take, else from the
+// next release. A negative result means the device is lost.
 int32_t audioStreamRecover(AudioStream* s, int32_t code);
 
 // ---- Events ----

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "platform/audio_backend.h"
 
@@ -24,6 +25,7 @@ struct FakeDevice {
     FakeAudioRecord record;
     std::map<int, int> failNext;  // step -> errno, one shot each
     int lostErr = 0;              // non-zero: the device is gone
+    bool dry = false;             // in an underrun until recovered
     int wantsFd = -1;             // readable while the device wants data
 };
 
@@ -50,11 +52,19 @@ void ensureFd(FakeDevice& d) {
 // failure. Called with the lock held.
 int32_t injected(FakeDevice& d, AudioStep step) {
     if (d.lostErr) return audioCode(step, d.lostErr);
+    if (d.dry && (step == AudioStepPadding || step == AudioStepGetSpace || step == AudioStepRelease))
+        return audioCode(step, EPIPE);
     auto it = d.failNext.find(step);
     if (it == d.failNext.end()) return kAudioOk;
     const int err = it->second;
     d.failNext.erase(it);
     return audioCode(step, err);
+}
+
+// Notes a stream call and passes its result on. Called with the lock held.
+int32_t noted(FakeDevice& d, const char* call, int32_t result) {
+    d.record.calls.push_back(result < 0 ? std::string(call) + "!" : std::string(call));
+    return result;
 }
 
 class FakeStream final : public AudioStream {
@@ -91,7 +101,7 @@ public:
         FakeDevice& d = device();
         {
             std::lock_guard<std::mutex> hold(d.lock);
-            if (int32_t r = injected(d, AudioStepWait)) return r;
+            if (int32_t r = injected(d, AudioStepWait)) return noted(d, "wait", r);
             d.record.inWait = true;
             d.changed.notify_all();
         }
@@ -122,7 +132,7 @@ public:
             }
         }
         d.changed.notify_all();
-        return result;
+        return noted(d, "wait", result);
     }
 
     int32_t padding(uint32_t* queued) override {
@@ -130,25 +140,25 @@ public:
         std::lock_guard<std::mutex> hold(d.lock);
         ++d.record.paddingQueries;
         d.changed.notify_all();
-        if (int32_t r = injected(d, AudioStepPadding)) return r;
+        if (int32_t r = injected(d, AudioStepPadding)) return noted(d, "padding", r);
         *queued = d.record.queued;
-        return kAudioOk;
+        return noted(d, "padding", kAudioOk);
     }
 
     int32_t getSpace(uint32_t want, float** data) override {
         FakeDevice& d = device();
         std::lock_guard<std::mutex> hold(d.lock);
-        if (int32_t r = injected(d, AudioStepGetSpace)) return r;
-        if (want > frames) return audioCode(AudioStepGetSpace, EINVAL);
+        if (int32_t r = injected(d, AudioStepGetSpace)) return noted(d, "space", r);
+        if (want > frames) return noted(d, "space", audioCode(AudioStepGetSpace, EINVAL));
         *data = space.data();
-        return kAudioOk;
+        return noted(d, "space", kAudioOk);
     }
 
     int32_t release(uint32_t count) override {
         FakeDevice& d = device();
         std::lock_guard<std::mutex> hold(d.lock);
-        if (int32_t r = injected(d, AudioStepRelease)) return r;
-        if (count > frames) return audioCode(AudioStepRelease, EINVAL);
+        if (int32_t r = injected(d, AudioStepRelease)) return noted(d, "release", r);
+        if (count > frames) return noted(d, "release", audioCode(AudioStepRelease, EINVAL));
         d.record.releases.push_back(count);
         d.record.written.insert(d.record.written.end(), space.begin(),
                                 space.begin() + ptrdiff_t(count) * kAudioChannels);
@@ -158,40 +168,42 @@ public:
             d.record.queued = frames;
         }
         d.changed.notify_all();
-        return kAudioOk;
+        return noted(d, "release", kAudioOk);
     }
 
     int32_t start() override {
         FakeDevice& d = device();
         std::lock_guard<std::mutex> hold(d.lock);
-        if (int32_t r = injected(d, AudioStepStart)) return r;
+        if (int32_t r = injected(d, AudioStepStart)) return noted(d, "start", r);
         ++d.record.starts;
         running = true;
         d.changed.notify_all();
-        return kAudioOk;
+        return noted(d, "start", kAudioOk);
     }
 
     int32_t stop() override {
         FakeDevice& d = device();
         std::lock_guard<std::mutex> hold(d.lock);
-        if (int32_t r = injected(d, AudioStepStop)) return r;
+        if (int32_t r = injected(d, AudioStepStop)) return noted(d, "stop", r);
         if (running) ++d.record.stops;
         running = false;
         d.changed.notify_all();
-        return kAudioOk;
+        return noted(d, "stop", kAudioOk);
     }
 
     int32_t recover(int32_t code) override {
         FakeDevice& d = device();
         std::lock_guard<std::mutex> hold(d.lock);
-        if (int32_t r = injected(d, AudioStepRecover)) return r;
-        if (!audioCodeRecoverable(code)) return audioCode(AudioStepRecover, audioCodeErrno(code));
-        // Prepared again: the queue is dropped and the device wants data at once.
+        if (int32_t r = injected(d, AudioStepRecover)) return noted(d, "recover", r);
+        if (!audioCodeRecoverable(code))
+            return noted(d, "recover", audioCode(AudioStepRecover, audioCodeErrno(code)));
+        // Prepared again: the queue is dropped. No wake-up follows: the caller fills the
+        // stream without waiting for one.
         ++d.record.recovers;
         d.record.queued = 0;
-        raiseWants(d);
+        d.dry = false;
         d.changed.notify_all();
-        return kAudioOk;
+        return noted(d, "recover", kAudioOk);
     }
 };
 
@@ -224,6 +236,7 @@ void fakeAudioReset(const FakeAudioSetup& setup) {
     d.record.written.reserve(size_t(1) << 21);
     d.failNext.clear();
     d.lostErr = 0;
+    d.dry = false;
     d.changed.notify_all();
 }
 
@@ -248,6 +261,21 @@ void fakeAudioPlay(uint32_t frames) {
     ensureFd(d);
     d.record.queued -= std::min(frames, d.record.queued);
     raiseWants(d);
+    d.changed.notify_all();
+}
+
+void fakeAudioRunDry() {
+    FakeDevice& d = device();
+    std::lock_guard<std::mutex> hold(d.lock);
+    d.record.queued = 0;
+    d.dry = true;
+    d.changed.notify_all();
+}
+
+void fakeAudioMark() {
+    FakeDevice& d = device();
+    std::lock_guard<std::mutex> hold(d.lock);
+    d.record.calls.push_back("mark");
     d.changed.notify_all();
 }
 

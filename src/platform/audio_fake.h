@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/audio_device.h"
@@ -35,7 +36,11 @@ struct FakeAudioRecord {
     int paddingQueries = 0;
     bool overfilled = false;  // more was released than the buffer could hold
     uint32_t queued = 0;      // frames written and not yet played
-    std::vector<uint32_t> releases;  // frames of every release, in order
+    std::vector<uint32_t> releases;  // frames of every successful release, in order
+    // Every stream call since the reset, in order: "wait", "padding", "space", "release",
+    // "recover", "start", "stop", with "!" appended when it failed, and "mark" for each
+    // fakeAudioMark.
+    std::vector<std::string> calls;
     std::vector<float> written;      // every released frame, interleaved left, right
 };
 
@@ -51,6 +56,12 @@ void fakeAudioFailNext(AudioStep step, int err);
 void fakeAudioLose(int err);
 // The device played `frames` of what is queued (all of it when more) and wants data.
 void fakeAudioPlay(uint32_t frames);
+// The device played all it held and stopped in an underrun: queued frames, space and
+// release fail with EPIPE until the stream is recovered. It sends no wake-up, now or on
+// recovery, as some devices do not.
+void fakeAudioRunDry();
+// Notes "mark" in the record's calls (from any thread, e.g. a render source).
+void fakeAudioMark();
 // Sets the queue to `frames` without playing or signalling.
 void fakeAudioSetQueued(uint32_t frames);
 // The device wants data.

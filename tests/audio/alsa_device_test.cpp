@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -129,12 +133,48 @@ INSTANTIATE_TEST_SUITE_P(
 // Without a limit (-1) every call goes straight to ALSA.
 long g_deviceRoom = -1;
 
+// An underrun the tests inject into the null device, which never runs dry by itself: while
+// it lasts, writes and the queued-frames query answer -EPIPE and the device's descriptors
+// stay silent (a poll sleeps out its time-out), until the stream is prepared again.
+std::atomic<bool> g_xrun{false};
+std::atomic<int> g_polls{0};           // polls since the test began
+std::atomic<uint64_t> g_framesTaken{0};  // frames the device took
+
 }  // namespace
+
+extern "C" int poll(struct pollfd* fds, nfds_t n, int timeoutMs) {
+    using PollFn = int (*)(struct pollfd*, nfds_t, int);
+    static const PollFn realPoll = reinterpret_cast<PollFn>(dlsym(RTLD_NEXT, "poll"));
+    g_polls.fetch_add(1);
+    if (g_xrun.load() && timeoutMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        return 0;
+    }
+    return realPoll(fds, n, timeoutMs);
+}
+
+extern "C" long snd_pcm_avail(void* pcm) {
+    using AvailFn = long (*)(void*);
+    static const AvailFn alsaAvail = reinterpret_cast<AvailFn>(dlsym(RTLD_NEXT, "snd_pcm_avail"));
+    return g_xrun.load() ? -EPIPE : alsaAvail(pcm);
+}
+
+extern "C" int snd_pcm_prepare(void* pcm) {
+    using PrepareFn = int (*)(void*);
+    static const PrepareFn alsaPrepare = reinterpret_cast<PrepareFn>(dlsym(RTLD_NEXT, "snd_pcm_prepare"));
+    g_xrun.store(false);
+    return alsaPrepare(pcm);
+}
 
 extern "C" long snd_pcm_writei(void* pcm, const void* buffer, unsigned long frames) {
     using WriteFn = long (*)(void*, const void*, unsigned long);
     static const WriteFn alsaWrite = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "snd_pcm_writei"));
-    if (g_deviceRoom < 0) return alsaWrite(pcm, buffer, frames);
+    if (g_xrun.load()) return -EPIPE;
+    if (g_deviceRoom < 0) {
+        const long n = alsaWrite(pcm, buffer, frames);
+        if (n > 0) g_framesTaken.fetch_add(uint64_t(n));
+        return n;
+    }
     if (g_deviceRoom == 0) return -EAGAIN;
     const long n = alsaWrite(pcm, buffer, std::min<unsigned long>(frames, (unsigned long)g_deviceRoom));
     if (n > 0) g_deviceRoom -= n;
@@ -157,6 +197,7 @@ protected:
     }
     void TearDown() override {
         g_deviceRoom = -1;
+        g_xrun.store(false);
         audioUseFake();
         env_.clear();
         fs::remove_all(dir_);
@@ -229,6 +270,69 @@ TEST_F(AlsaNullDevice, FramesTheDeviceCannotTakeNowGoOutFirstAtTheNextRelease) {
 
     const std::vector<float> got = taken();
     ASSERT_EQ(got.size(), released) << "every released frame reached the device";
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], float(i)) << "frame " << i << " lost or out of order";
+}
+
+// A ramp at the pace of a real device (each call takes as long as its frames play), with
+// one call that stalls 300 ms longer, the last of a fill, after which the device reports an underrun and sends
+// no wake-up. The polls and the frames the device had taken are noted when the stall ends.
+struct PacedStall {
+    float next = 0.0f;
+    std::atomic<bool> arm{false};
+    std::atomic<bool> stalled{false};
+    int pollsAtStallEnd = 0;
+    uint64_t takenAtStallEnd = 0;
+
+    static void render(float* out, int frames, void* user) {
+        auto* p = static_cast<PacedStall*>(user);
+        std::this_thread::sleep_for(std::chrono::microseconds(int64_t(frames) * 1000000 / kAudioRateHz));
+        // The last piece of a fill (the only one below 2048 frames) stalls, so that the
+        // release follows the stall at once.
+        if (frames < kAudioPieceFrames && p->arm.exchange(false)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            g_xrun.store(true);
+            p->pollsAtStallEnd = g_polls.load();
+            p->takenAtStallEnd = g_framesTaken.load();
+            p->stalled.store(true);
+        }
+        for (int i = 0; i < frames; ++i) out[i] = p->next++;
+    }
+};
+
+TEST_F(AlsaNullDevice, AfterARenderStallThatRanTheDeviceDryItIsRecoveredAndRefilledWithoutAWait) {
+    PacedStall src;
+    AudioCtx ctx;
+    ctx.source = PacedStall::render;
+    ctx.sourceUser = &src;
+    g_polls.store(0);
+    g_framesTaken.store(0);
+    audioStart(ctx);
+    ASSERT_TRUE(audioWaitReported(ctx, 10000));
+    ASSERT_GE(audioResult(ctx), 0);
+    while (g_framesTaken.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    src.arm.store(true);
+    for (int i = 0; i < 2000 && !src.stalled.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(src.stalled.load());
+    const auto stallEnd = std::chrono::steady_clock::now();
+    uint64_t tookAfter = 0;
+    int polls = 0;
+    for (int i = 0; i < 4000; ++i) {
+        polls = g_polls.load();
+        tookAfter = g_framesTaken.load();
+        if (tookAfter > src.takenAtStallEnd) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stallEnd).count();
+    audioJoin(ctx);
+
+    ASSERT_GT(tookAfter, src.takenAtStallEnd) << "nothing reached the device after the stall";
+    EXPECT_EQ(polls, src.pollsAtStallEnd) << "the thread waited for a wake-up the device never sent";
+    EXPECT_EQ(ctx.underruns.load(), 1u);
+    std::printf("frames reached the device %.1f ms after the stall ended\n", ms);
+    // The frames rendered during the stall were held through the recovery: the device took
+    // every frame released, in order.
+    const std::vector<float> got = taken();
+    ASSERT_GE(got.size(), size_t(g_framesTaken.load()));
     for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], float(i)) << "frame " << i << " lost or out of order";
 }
 

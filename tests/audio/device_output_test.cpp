@@ -2,11 +2,15 @@
 // protocol, underruns and lost devices, open failures and the device test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/device_output.h"
@@ -269,6 +273,85 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"space_refused", AudioStepGetSpace, ENODEV, false},
                       FaultCase{"wait_failed", AudioStepWait, EBADF, false}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// ---- A render call that stalls ----
+
+// The ramp, with one render call that stalls: the first call after `arm` is set sleeps
+// stallMs, lets the device do `duringStall` meanwhile, and marks the fake's call log when
+// it returns.
+struct StallingRamp {
+    Ramp ramp;
+    std::atomic<bool> arm{false};
+    int stallMs = 300;
+    void (*duringStall)() = nullptr;
+
+    static void render(float* out, int frames, void* user) {
+        auto* s = static_cast<StallingRamp*>(user);
+        if (s->arm.exchange(false)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(s->stallMs));
+            s->duringStall();
+            fakeAudioMark();
+        }
+        Ramp::render(out, frames, &s->ramp);
+    }
+};
+
+struct StallCase {
+    const char* name;
+    void (*duringStall)();  // what the device does while the render stalls; it never signals
+};
+
+class RenderStall : public DeviceOutput, public ::testing::WithParamInterface<StallCase> {};
+
+// A device whose buffer ran dry during a 300 ms render sends no wake-up. The thread must not
+// wait for one: from the end of the stall to the next frames the device takes, it only asks
+// the stream how it stands, recovers it if it stopped, and fills it.
+TEST_P(RenderStall, AfterAStallLongerThanTheBufferTheDeviceIsRefilledWithoutWaiting) {
+    StallingRamp src;
+    src.duringStall = GetParam().duringStall;
+    fakeAudioReset();
+    ctx.source = StallingRamp::render;
+    ctx.sourceUser = &src;
+    audioStart(ctx);
+    ASSERT_TRUE(audioWaitReported(ctx, kWaitMs));
+    ASSERT_TRUE(waitReleases(1));
+    // The device plays 40 ms and asks for more; filling them stalls for 300 ms, longer than
+    // the 160 ms still queued.
+    src.arm.store(true);
+    fakeAudioPlay(1920);
+    ASSERT_TRUE(fakeAudioWaitUntil(
+        [](const FakeAudioRecord& r) {
+            const auto mark = std::find(r.calls.begin(), r.calls.end(), "mark");
+            return r.calls.end() - mark > 2 && std::find(mark + 2, r.calls.end(), "release") != r.calls.end();
+        },
+        kWaitMs))
+        << "no frames reached the device after the stall";
+    audioJoin(ctx);
+
+    const FakeAudioRecord r = fakeAudioRecord();
+    const auto mark = std::find(r.calls.begin(), r.calls.end(), "mark");
+    ASSERT_NE(mark, r.calls.end());
+    // The stalled fill's own release comes first; then, up to the release that the device
+    // takes, not one wait.
+    ASSERT_NE(mark + 1, r.calls.end());
+    EXPECT_TRUE(mark[1] == "release" || mark[1] == "release!") << mark[1];
+    const auto taken = std::find(mark + 2, r.calls.end(), "release");
+    ASSERT_NE(taken, r.calls.end());
+    std::string between;
+    for (auto it = mark + 2; it != taken; ++it) between += *it + " ";
+    EXPECT_EQ(std::count(mark + 2, taken, "wait"), 0) << "calls before the refill: " << between;
+    // What the refill wrote continues the ramp: it was rendered after the stalled fill.
+    const size_t frames = r.written.size() / 2;
+    ASSERT_GE(frames, 1u);
+    for (size_t j = 1; j < frames; ++j)
+        ASSERT_GT(r.written[2 * j], r.written[2 * (j - 1)]) << "frame " << j << " out of order";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, RenderStall,
+    ::testing::Values(StallCase{"ran_dry_in_an_underrun", [] { fakeAudioRunDry(); }},
+                      StallCase{"played_out_without_a_word", [] { fakeAudioSetQueued(0); }}),
+    [](const ::testing::TestParamInfo<StallCase>& info) { return std::string(info.param.name); });
 
 // ---- Opening ----
 

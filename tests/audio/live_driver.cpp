@@ -14,15 +14,27 @@
 //                                the audio thread's CPU share, underruns and gaps over SECONDS
 //                                while a 60 s render runs beside it (KESTRUM --render, or the
 //                                same render in this process when KESTRUM is absent)
+//   click SECONDS MONITOR WINDOW X Y
+//                                record MONITOR, click at (X, Y) in the X window WINDOW (the
+//                                program's start button) with xdotool and print when the
+//                                first sound arrived after the click; exit 0 when the monitor
+//                                was silent before and sound arrived within SECONDS, 1 otherwise
+//   calibrate RUNS MONITOR       the path's own latency: a tone from the first sample the
+//                                audio thread writes into a fresh stream, to its arrival at
+//                                MONITOR; prints every run and the median in milliseconds
 #include "live_driver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <ctime>
 #include <pthread.h>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -35,6 +47,8 @@
 #include "engine/engine.h"
 #include "monitor_recorder.h"
 #include "platform/data_blocks.h"
+
+extern char** environ;
 
 namespace {
 
@@ -218,6 +232,24 @@ double median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
+// Milliseconds from t0 (monotonic ns) to the first sound recorded from frame `from` on, or a
+// negative value when none arrived.
+double firstSoundMs(MonitorRecorder& rec, size_t from, uint64_t t0) {
+    const std::vector<float> s = rec.samples();
+    if (s.size() / 2 <= from) return -1.0;
+    std::vector<float> tail(s.begin() + ptrdiff_t(from) * 2, s.end());
+    const SoundSpan span = soundSpan(tail);
+    if (span.first < 0) return -1.0;
+    const long first = long(from) + span.first;
+    // The read that brought the first sound frame, dated back by the frames after it.
+    for (const Arrival& a : rec.arrivals())
+        if (long(a.frames) > first) {
+            const double at = double(a.ns) - double(long(a.frames) - 1 - first) / 48000.0 * 1e9;
+            return (at - double(t0)) * 1e-6;
+        }
+    return -1.0;
+}
+
 // Milliseconds from the start request to the first sound at the monitor, per run.
 std::vector<double> latencies(MonitorRecorder& rec, bool tone, int runs) {
     std::vector<double> out;
@@ -231,17 +263,8 @@ std::vector<double> latencies(MonitorRecorder& rec, bool tone, int runs) {
         std::this_thread::sleep_for(milliseconds(1500));
         stopLive();
         std::this_thread::sleep_for(milliseconds(300));
-        const std::vector<float> s = rec.samples();
-        std::vector<float> tail(s.begin() + ptrdiff_t(from) * 2, s.end());
-        const SoundSpan span = soundSpan(tail);
-        if (span.first < 0) continue;
-        const long first = long(from) + span.first;
-        for (const Arrival& a : rec.arrivals())
-            if (long(a.frames) > first) {
-                const double at = double(a.ns) - double(long(a.frames) - 1 - first) / 48000.0 * 1e9;
-                out.push_back((at - double(t0)) * 1e-6);
-                break;
-            }
+        const double ms = firstSoundMs(rec, from, t0);
+        if (ms >= 0.0) out.push_back(ms);
     }
     return out;
 }
@@ -341,6 +364,119 @@ int measure(double seconds, const std::string& monitor, const std::string& kestr
     return served ? 0 : 1;
 }
 
+// ---- The program's own start button, and the path's own latency ----
+
+// Clicks at (x, y) in window `wid` through one xdotool reading commands from a pipe: the
+// pointer is moved first and the click line is written at the returned time, so that the
+// tool's own start-up is not counted. Returns 0 when the tool could not be used.
+uint64_t clickAt(const std::string& wid, int x, int y) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    const char* argv[] = {"xdotool", "-", nullptr};
+    pid_t pid = -1;
+    const int err = posix_spawnp(&pid, "xdotool", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (err != 0) {
+        close(fds[1]);
+        return 0;
+    }
+    const std::string move = "mousemove --window " + wid + " " + std::to_string(x) + " " + std::to_string(y) + "\n";
+    const std::string press = "click 1\n";
+    bool ok = write(fds[1], move.data(), move.size()) == ssize_t(move.size());
+    std::this_thread::sleep_for(milliseconds(700));  // the tool is up and the pointer there
+    const uint64_t t0 = monotonicNs();
+    ok = ok && write(fds[1], press.data(), press.size()) == ssize_t(press.size());
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t0 : 0;
+}
+
+int click(double seconds, const std::string& monitor, const std::string& wid, int x, int y) {
+    MonitorRecorder rec;
+    if (!rec.start(monitor)) {
+        std::printf("FAIL parec cannot be started\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(milliseconds(500));  // the monitor stream is up
+    const size_t from = rec.frames();
+    if (from == 0) {
+        std::printf("FAIL nothing recorded from %s\n", monitor.c_str());
+        return 1;
+    }
+    if (soundSpan(rec.samples()).first >= 0) {
+        std::printf("FAIL sound at the monitor before the click\n");
+        return 1;
+    }
+    const uint64_t t0 = clickAt(wid, x, y);
+    if (t0 == 0) {
+        std::printf("FAIL xdotool could not click\n");
+        return 1;
+    }
+    double ms = -1.0;
+    while (ms < 0.0 && double(monotonicNs() - t0) * 1e-9 < seconds) {
+        std::this_thread::sleep_for(milliseconds(20));
+        ms = firstSoundMs(rec, from, t0);
+    }
+    rec.stop();
+    if (ms < 0.0) {
+        std::printf("FAIL no sound within %.1f s of the click\n", seconds);
+        return 1;
+    }
+    std::printf("first sound %.1f ms after the click\n", ms);
+    return 0;
+}
+
+// A tone that notes when it was first asked for samples: the stream starts empty and plays
+// from its first write, so its first sound at the monitor comes one path latency later.
+struct StampedTone {
+    Tone tone;
+    std::atomic<uint64_t> firstNs{0};
+    static void render(float* out, int frames, void* user) {
+        auto* t = static_cast<StampedTone*>(user);
+        if (t->firstNs.load() == 0) t->firstNs.store(monotonicNs());
+        Tone::render(out, frames, &t->tone);
+    }
+};
+
+int calibrate(int runs, const std::string& monitor) {
+    MonitorRecorder rec;
+    if (!rec.start(monitor)) {
+        std::printf("FAIL parec cannot be started\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        StampedTone t;
+        const size_t from = rec.frames();
+        g_ac.source = StampedTone::render;
+        g_ac.sourceUser = &t;
+        audioStart(g_ac);
+        if (!audioWaitReported(g_ac, 10000) || audioResult(g_ac) < 0) {
+            std::printf("FAIL the device did not open\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(milliseconds(600));
+        stopLive();
+        std::this_thread::sleep_for(milliseconds(300));
+        const double d = t.firstNs.load() ? firstSoundMs(rec, from, t.firstNs.load()) : -1.0;
+        std::printf("run %d: first write -> first sound at the monitor %.1f ms\n", i + 1, d);
+        if (d >= 0.0) ms.push_back(d);
+    }
+    rec.stop();
+    if (ms.empty()) {
+        std::printf("FAIL no run brought sound\n");
+        return 1;
+    }
+    std::printf("path latency, median of %zu: %.1f ms\n", ms.size(), median(ms));
+    return 0;
+}
+
 }  // namespace
 
 int liveDriver(int argc, char** argv) {
@@ -350,8 +486,12 @@ int liveDriver(int argc, char** argv) {
     if (mode == "play" && argc >= 4)
         return play(std::string(argv[1]) == "tone", std::atof(argv[2]), argv[3]);
     if (mode == "lose" && argc >= 2) return lose(std::atof(argv[1]));
+    if (mode == "click" && argc >= 6)
+        return click(std::atof(argv[1]), argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
+    if (mode == "calibrate" && argc >= 3) return calibrate(std::atoi(argv[1]), argv[2]);
     if (mode == "measure" && argc >= 3) return measure(std::atof(argv[1]), argv[2], argc >= 4 ? argv[3] : "");
     std::fprintf(stderr, "usage: test_audio --live report | play engine|tone SECONDS MONITOR | lose SECONDS | "
-                         "measure SECONDS MONITOR [KESTRUM]\n");
+                         "measure SECONDS MONITOR [KESTRUM] | click SECONDS MONITOR WINDOW X Y | "
+                         "calibrate RUNS MONITOR\n");
     return 2;
 }
