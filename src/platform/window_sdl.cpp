@@ -49,7 +49,7 @@ public:
         // Frames are composed in memory; presenting them through a GL texture only costs time
         // (software GL on a display without a GPU).
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+        if (!initVideo()) return false;
         wakeEvent_ = SDL_RegisterEvents(1);
         opened_ = true;
         return true;
@@ -186,6 +186,59 @@ public:
     }
 
 private:
+    // SDL's video with a driver that puts windows in front of a person. Without one SDL
+    // falls back to its off-screen driver, where a window is created, shown to nobody and
+    // never closed: the program would wait forever. The drivers are tried in SDL's order
+    // (limited to SDL_VIDEODRIVER's list when the user gives one); false when none opens.
+    bool initVideo() {
+        if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+        const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+            const char* name = SDL_GetVideoDriver(i);
+            if (!name || !showsWindows(name) || !listed(asked, name)) continue;
+            if (SDL_strcasecmp(name, "wayland") == 0 && !waylandReachable()) continue;
+            SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
+            if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+        }
+        SDL_Quit();
+        return false;
+    }
+
+    // SDL's drivers that draw into memory only, or into nothing.
+    static bool showsWindows(const char* driver) {
+        for (const char* hidden : {"offscreen", "dummy", "evdev"})
+            if (SDL_strcasecmp(driver, hidden) == 0) return false;
+        return true;
+    }
+
+    // Whether a comma-separated driver list (null or empty: every driver) names driver.
+    static bool listed(const char* list, const char* driver) {
+        if (!list || !*list) return true;
+        const size_t n = SDL_strlen(driver);
+        for (const char* p = list; *p;) {
+            const char* end = SDL_strchr(p, ',');
+            const size_t len = end ? size_t(end - p) : SDL_strlen(p);
+            if (len == n && SDL_strncasecmp(p, driver, n) == 0) return true;
+            if (!end) break;
+            p = end + 1;
+        }
+        return false;
+    }
+
+    // The Wayland client library finds its display socket in XDG_RUNTIME_DIR, unless
+    // WAYLAND_DISPLAY is a full path; without either it cannot connect, and says so on
+    // stderr when asked to.
+    static bool waylandReachable() {
+        const char* runtime = SDL_getenv("XDG_RUNTIME_DIR");
+        const char* display = SDL_getenv("WAYLAND_DISPLAY");
+        return (runtime && *runtime) || (display && display[0] == '/');
+    }
+
+    SDL_Window* sdlOf(Window* w) {
+        auto it = tops_.find(w);
+        return it == tops_.end() ? nullptr : it->second.sdl.get();
+    }
+
     SDL_Window* sdlOf(Window* w) {
         auto it = tops_.find(w);
         return it == tops_.end() ? nullptr : it->second.sdl.get();
