@@ -51,7 +51,8 @@
 // one) or, without one, the monospace; other faces by the monospace when fixedPitch is set,
 // else the sans-serif. fontFaceName tells the family actually used.
 // Metrics: ascent and descent are whole pixels from the font's hinted metrics; height =
-// ascent + descent; internalLeading = height - em height.
+// ascent + descent; internalLeading = height - em height; the ink box from the glyphs as
+// they are drawn.
 //
 // Threads: a canvas belongs to one thread at a time. Fonts may be shared between canvases
 // of one thread. Each font caches the glyphs it has drawn (an alpha mask and an advance per
@@ -113,6 +114,11 @@ struct TextMetrics {
     int ascent;
     int descent;
     int internalLeading;  // height - em height
+    // How far the ink of the font's printable ASCII characters (the spacing accents ` ^ ~
+    // aside) reaches above the baseline and below it (the baseline's own row counts below),
+    // in whole pixels: where the cell's rows hold something to see.
+    int inkAscent;
+    int inkDescent;
 };
 
 enum TextFlags : unsigned {

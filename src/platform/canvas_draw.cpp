@@ -348,7 +348,9 @@ Size Canvas::textExtent(std::wstring_view text) {
 TextMetrics Canvas::textMetrics() {
     Font& f = currentFont(*impl_);
     const int height = f.ascentPx + f.descentPx;
-    return TextMetrics{height, f.ascentPx, f.descentPx, height - f.emPx};
+    int above = 0, below = 0;
+    f.inkBox(above, below);
+    return TextMetrics{height, f.ascentPx, f.descentPx, height - f.emPx, above, below};
 }
 
 std::string Canvas::faceName() { return currentFont(*impl_).family; }

@@ -275,6 +275,26 @@ GlyphMask Font::rasterize(char32_t c) {
     return g;
 }
 
+void Font::inkBox(int& abovePx, int& belowPx) {
+    if (!inkKnown_) {
+        int top = ascentPx, bottom = ascentPx;  // rows from the cell's top
+        for (char32_t c = 0x21; c < 0x7F; ++c) {
+            // The spacing accents are marks for above letters (the grave reaches higher
+            // than any letter), not text a line is made of.
+            if (c == U'`' || c == U'^' || c == U'~') continue;
+            const GlyphMask& g = glyph(c);
+            if (g.w <= 0) continue;
+            top = std::min(top, g.dy);
+            bottom = std::max(bottom, g.dy + g.h);
+        }
+        inkAbovePx_ = ascentPx - top;
+        inkBelowPx_ = bottom - ascentPx;
+        inkKnown_ = true;
+    }
+    abovePx = inkAbovePx_;
+    belowPx = inkBelowPx_;
+}
+
 FontRef fontCreate(const FontSpec& spec) { return std::make_shared<Font>(spec); }
 
 std::string fontFaceName(const FontRef& font) { return font ? font->family : std::string(); }

@@ -40,6 +40,10 @@ public:
         return glyphSlow(c);
     }
 
+    // The rows of printable ASCII ink (the spacing accents aside) above and below the
+    // baseline, measured on first use.
+    void inkBox(int& abovePx, int& belowPx);
+
     FontSpec spec;
     std::string family;  // the face actually used
     int emPx = 12;
@@ -54,6 +58,8 @@ private:
     const GlyphMask& glyphSlow(char32_t c);
     GlyphMask rasterize(char32_t c);
 
+    bool inkKnown_ = false;
+    int inkAbovePx_ = 0, inkBelowPx_ = 0;
     std::unique_ptr<FontPango> pango_;
     std::array<std::unique_ptr<Page>, 256> pages_;
     std::unordered_map<char32_t, GlyphMask> astral_;

@@ -2,8 +2,9 @@
 // classes, invalidation and composition) and a display backend (window_sdl.cpp,
 // window_headless.cpp). Included only by src/platform/window_*.cpp.
 //
-// The backend owns what is on the display: top-level windows, the pointer, the cursor,
-// message boxes, the clock the timers run on, and waiting for input. It reports input and
+// The backend owns what is on the display: top-level windows and their frames, the cursor,
+// the clock the timers run on, and waiting for input. Warning boxes are top-level windows
+// of the core's own; the backend only keeps them above their owners. It reports input and
 // window-manager actions to the core through the windowCore* functions, on the window
 // thread, from inside wait() (or, headless, from the test's calls).
 //
@@ -32,11 +33,15 @@ public:
     virtual bool windowPos(Window* w, int& x, int& y) = 0;  // client area's top-left on the display
     virtual bool isMinimized(Window* w) = 0;
     virtual void setDarkFrame(Window* w) = 0;
+    // The window manager's frame around w as {left, top, right, bottom}; false when it
+    // reports none.
+    virtual bool frameExtents(Window* w, Rect& extents) = 0;
+    // w, not yet shown, is a warning box with that text and caption over owner (null: none):
+    // keep it above its owner, as a dialog.
+    virtual void boxOpened(Window* w, Window* owner, const std::wstring& text, const std::wstring& caption) = 0;
 
-    virtual bool cursorPos(int& x, int& y) = 0;  // display coordinates
     virtual void setCursor(CursorShape shape) = 0;
     virtual void captureMouse(bool on) = 0;  // keep reporting the pointer outside the window
-    virtual void messageBox(Window* owner, const std::wstring& text, const std::wstring& caption) = 0;
     virtual Size displaySize() = 0;
 
     virtual uint64_t nowMs() = 0;  // the clock timers run on
@@ -54,6 +59,8 @@ DisplayBackend* windowCoreBackend();
 // ---- Reports from the backend ----
 // Left button and pointer, at a position in top's client coordinates (may lie outside).
 void windowCoreMouse(Window* top, MsgKind kind, int x, int y);
+void windowCorePointerLeft(Window* top);  // the pointer left top's client area
+void windowCoreKey(Window* top, int key);  // a key pressed while top has the keyboard (KeyCode or 0)
 void windowCoreResized(Window* top, int cw, int ch);   // the user resized the client area
 void windowCoreMinimized(Window* top, bool minimized);  // minimised or restored
 void windowCoreCloseRequest(Window* top);               // the frame's close button: Close
@@ -71,7 +78,8 @@ void windowCoreQuit(int code);        // any thread: ends the running (or next) 
 void windowCoreReset();
 
 // ---- Questions from the backend ----
-Window* windowCoreLastTopLevel();        // most recently created top-level still alive
+Window* windowCoreLastTopLevel();        // most recently created top-level still alive, not a box
+Window* windowCoreBoxOf(Window* owner);  // the warning box open over owner, or null
 const Canvas* windowCoreFrame(Window* top);  // the composed frame, composed now if out of date
 bool windowCoreFireTimer(Window* w, int id); // Timer{id} now, if that timer exists
 int windowCoreTimerPeriod(Window* w, int id);

@@ -1,12 +1,13 @@
 // The window core: the window tree, classes and procedures, message delivery (sent, posted
 // and the loop's turn), timers, invalidation and painting into each window's own canvas,
 // composition of a top-level window's frame from its picture and its children's, mouse
-// routing with capture and cursor, and the built-in "Label" and "Button" classes. The
-// display itself is the backend's (window_backend.h); nothing here touches SDL.
+// routing with capture and cursor, keys, the built-in "Label" and "Button" classes, and the
+// warning box with its own turn of the loop. The display itself is the backend's
+// (window_backend.h); nothing here touches SDL.
 //
 // Sections: state; classes; tree helpers; composition; creation and destruction; messages
-// and the loop; window properties; painting; input; timers; built-in classes; the rest of
-// the services.
+// and the loop; window properties; painting; input; timers; built-in classes; the warning
+// box; the rest of the services.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -52,6 +53,11 @@ public:
     bool destroying = false;
     bool pressed = false;  // Button: left press inside, not yet released
     Size minClient{0, 0};
+    // Top-level windows only:
+    Window* owner = nullptr;  // a warning box's owner; it is destroyed with its owner
+    int disabled = 0;         // warning boxes open over it: no mouse input, no close
+    bool pointerIn = false;   // the pointer is over it, at `pointer` (client coordinates)
+    Point pointer{0, 0};
 };
 
 namespace {
@@ -102,11 +108,15 @@ std::string lowerName(const std::string& name) {
 
 intptr_t labelProc(Window* w, const WinMsg& msg);
 intptr_t buttonProc(Window* w, const WinMsg& msg);
+intptr_t boxProc(Window* w, const WinMsg& msg);
+
+constexpr const char* kBoxClass = "kestrum warning box";
 
 void registerBuiltins() {
     if (g_classes.count("label")) return;
     g_classes["label"] = WindowClass{labelProc, CursorShape::Arrow, true, false};
     g_classes["button"] = WindowClass{buttonProc, CursorShape::Arrow, false, true};
+    g_classes[kBoxClass] = WindowClass{boxProc, CursorShape::Arrow, false, false};
 }
 
 const WindowClass* findClass(const std::string& name) {
@@ -302,6 +312,14 @@ Window* createWindow(const WindowCreate& c) {
 
 void destroyWindow(Window* w) {
     if (!alive(w) || w->destroying) return;
+    if (!w->parent) {
+        // The boxes it owns go first, as their owner is still there.
+        std::vector<Window*> owned;
+        for (const auto& x : g_windows)
+            if (!x->dead && x->owner == w) owned.push_back(x.get());
+        for (Window* box : owned) destroyWindow(box);
+        if (!alive(w) || w->destroying) return;
+    }
     std::vector<Window*> all;
     subtree(w, all);
     for (Window* x : all) x->destroying = true;
@@ -560,13 +578,17 @@ void moveWindow(Window* w, int x, int y, int width, int height, bool repaint) {
 }
 
 void setWindowText(Window* w, const std::wstring& text) {
-    if (!alive(w) || w->text == text) return;
-    w->text = text;
+    if (!alive(w)) return;
     if (!w->parent) {
+        if (w->text == text) return;
+        w->text = text;
         if (DisplayBackend* b = g_backend.load()) b->setTitle(w, text);
-    } else if (w->cls->builtinLabel || w->cls->builtinButton) {
-        invalidate(w, true);
+        return;
     }
+    w->text = text;
+    // Also with the same text: a label takes its colours when it paints, and whoever sets
+    // its text may have changed them.
+    if (w->cls->builtinLabel || w->cls->builtinButton) invalidate(w, true);
 }
 
 std::wstring windowText(Window* w) { return alive(w) ? w->text : std::wstring(); }
@@ -664,6 +686,9 @@ Window* hitTest(Window* w, int& x, int& y) {
 
 void windowCoreMouse(Window* top, MsgKind kind, int x, int y) {
     if (!alive(top)) return;
+    top->pointerIn = true;
+    top->pointer = Point{x, y};
+    if (top->disabled) return;  // a warning box is open over it
     Window* target;
     if (alive(g_capture)) {
         target = g_capture;
@@ -706,7 +731,18 @@ void windowCoreMinimized(Window* top, bool minimized) {
 }
 
 void windowCoreCloseRequest(Window* top) {
-    if (alive(top)) sendMessage(top, WinMsg{MsgKind::Close});
+    if (alive(top) && !top->disabled) sendMessage(top, WinMsg{MsgKind::Close});
+}
+
+void windowCorePointerLeft(Window* top) {
+    if (alive(top)) top->pointerIn = false;
+}
+
+void windowCoreKey(Window* top, int key) {
+    if (!alive(top) || top->parent || top->disabled) return;
+    WinMsg m{MsgKind::KeyDown};
+    m.id = key;
+    sendMessage(top, m);
 }
 
 void setCapture(Window* w) {
@@ -723,19 +759,13 @@ void releaseCapture() {
 
 Window* captureWindow() { return alive(g_capture) ? g_capture : nullptr; }
 
-bool cursorPos(int& x, int& y) {
-    DisplayBackend* b = g_backend.load();
-    return b && b->cursorPos(x, y);
-}
-
-bool displayToClient(Window* w, int& x, int& y) {
-    DisplayBackend* b = g_backend.load();
-    if (!b || !alive(w)) return false;
-    int wx = 0, wy = 0;
-    if (!b->windowPos(topOf(w), wx, wy)) return false;
+bool pointerOver(Window* w, int& x, int& y) {
+    if (!alive(w)) return false;
+    const Window* top = topOf(w);
+    if (!top->pointerIn) return false;
     const Point o = originInTop(w);
-    x -= wx + o.x;
-    y -= wy + o.y;
+    x = top->pointer.x - o.x;
+    y = top->pointer.y - o.y;
     return true;
 }
 
@@ -802,7 +832,13 @@ intptr_t labelProc(Window* w, const WinMsg& msg) {
             const Rgb oldColor = dc->setTextColor(info.textColor);
             const bool oldTransparent = dc->setTransparentText(info.transparentText);
             const Rgb oldBack = dc->setTextBackground(info.background);
-            dc->drawText(r, w->text, ((w->style & StyleRightAlign) ? TextRight : TextLeft) | TextTop | TextSingleLine);
+            // A cell taller than the label would cut off what lies below the baseline
+            // (underscores, descenders): raise the text as far as the font's ink allows.
+            const TextMetrics tm = dc->textMetrics();
+            Rect cell = r;
+            const int below = tm.ascent + tm.inkDescent - r.height();
+            if (below > 0) cell.top -= std::min(below, std::max(0, tm.ascent - tm.inkAscent));
+            dc->drawText(cell, w->text, ((w->style & StyleRightAlign) ? TextRight : TextLeft) | TextTop | TextSingleLine);
             dc->setTextBackground(oldBack);
             dc->setTransparentText(oldTransparent);
             dc->setTextColor(oldColor);
@@ -876,14 +912,178 @@ intptr_t buttonProc(Window* w, const WinMsg& msg) {
 
 }  // namespace
 
-// ---- The rest of the services ----
+// ---- The warning box ----
+//
+// Drawn like the desktop's own message boxes: white above, a light band below with the OK
+// button at its right, a 32-pixel warning sign (a yellow triangle with a black "!") left of
+// the text, which is one line in the box's font.
+
+namespace {
+
+constexpr int kBoxOk = 1;  // the OK button's id
+constexpr int kBoxMargin = 24;
+constexpr int kBoxIcon = 32;
+constexpr int kBoxIconGap = 12;
+constexpr int kBoxBandH = 44;
+constexpr int kBoxButtonW = 88, kBoxButtonH = 26, kBoxButtonGap = 12;
+constexpr int kBoxMinW = 240;
+constexpr Rgb kBoxBack = rgb(255, 255, 255);
+constexpr Rgb kBoxBand = rgb(240, 240, 240);
+constexpr Rgb kBoxTextColor = rgb(0, 0, 0);
+constexpr Rgb kSignFill = rgb(255, 200, 0);
+constexpr Rgb kSignEdge = rgb(176, 124, 0);
+constexpr Rgb kSignMark = rgb(0, 0, 0);
+
+struct BoxState {
+    std::wstring text;
+    FontRef font;
+    Size client{0, 0};
+    Rect icon, textCell, band, button;
+};
+
+// Places the box's parts for its text.
+void layoutBox(BoxState& st) {
+    auto measure = Canvas::create(1, 1);
+    measure->setFont(st.font);
+    const Size ext = measure->textExtent(st.text);
+    const int contentH = kBoxMargin + std::max(kBoxIcon, ext.cy) + kBoxMargin;
+    const int w = std::max({kBoxMargin + kBoxIcon + kBoxIconGap + ext.cx + kBoxMargin, kBoxMinW,
+                            kBoxButtonGap + kBoxButtonW + kBoxButtonGap});
+    st.client = Size{w, contentH + kBoxBandH};
+    const int mid = contentH / 2;
+    st.icon = Rect{kBoxMargin, mid - kBoxIcon / 2, kBoxMargin + kBoxIcon, mid - kBoxIcon / 2 + kBoxIcon};
+    const int tx = st.icon.right + kBoxIconGap;
+    st.textCell = Rect{tx, mid - ext.cy / 2, w - kBoxMargin, mid - ext.cy / 2 + ext.cy};
+    st.band = Rect{0, contentH, w, contentH + kBoxBandH};
+    const int by = contentH + (kBoxBandH - kBoxButtonH) / 2;
+    st.button = Rect{w - kBoxButtonGap - kBoxButtonW, by, w - kBoxButtonGap, by + kBoxButtonH};
+}
+
+void paintWarningSign(Canvas& dc, const Rect& r) {
+    // A triangle symmetric about the box's middle column, point up.
+    const Point tri[3] = {{r.left + kBoxIcon / 2, r.top + 1}, {r.right, r.bottom - 2}, {r.left, r.bottom - 2}};
+    const Pen oldPen = dc.setPen(Pen{kSignEdge, 1});
+    const Brush oldBrush = dc.setBrush(Brush{kSignFill});
+    dc.polygon(tri, 3);
+    dc.setBrush(oldBrush);
+    dc.setPen(oldPen);
+    const int cx = r.left + kBoxIcon / 2;
+    dc.fillRect(Rect{cx - 2, r.top + 10, cx + 2, r.top + 21}, kSignMark);
+    dc.fillRect(Rect{cx - 2, r.top + 23, cx + 2, r.top + 27}, kSignMark);
+}
+
+void paintBox(Window* w, Canvas& dc, const BoxState& st) {
+    const Rect r = clientRect(w);
+    dc.fillRect(r, kBoxBack);
+    dc.fillRect(st.band, kBoxBand);
+    paintWarningSign(dc, st.icon);
+    FontRef oldFont = dc.setFont(st.font);
+    const bool oldTransparent = dc.setTransparentText(true);
+    const Rgb oldColor = dc.setTextColor(kBoxTextColor);
+    dc.drawText(st.textCell, st.text, TextLeft | TextTop | TextSingleLine);
+    dc.setTextColor(oldColor);
+    dc.setTransparentText(oldTransparent);
+    dc.setFont(std::move(oldFont));
+}
+
+intptr_t boxProc(Window* w, const WinMsg& msg) {
+    auto* st = static_cast<BoxState*>(userData(w));
+    switch (msg.kind) {
+        case MsgKind::Create: {
+            st = static_cast<BoxState*>(msg.param);
+            setUserData(w, st);
+            WindowCreate c;
+            c.className = "Button";
+            c.text = L"OK";
+            c.style = StyleVisible;
+            c.x = st->button.left;
+            c.y = st->button.top;
+            c.w = st->button.width();
+            c.h = st->button.height();
+            c.parent = w;
+            c.id = kBoxOk;
+            Window* ok = createWindow(c);
+            WinMsg font{MsgKind::SetFont};
+            font.font = st->font;
+            sendMessage(ok, font);
+            return 0;
+        }
+        case MsgKind::Paint: {
+            Canvas* dc = paintBegin(w);
+            if (dc && st) paintBox(w, *dc, *st);
+            paintEnd(w);
+            return 0;
+        }
+        case MsgKind::EraseBackground:
+            return 1;  // the paint covers every pixel
+        case MsgKind::Command:
+            if (msg.id == kBoxOk && msg.code == 0) destroyWindow(w);
+            return 0;
+        case MsgKind::KeyDown:
+            if (msg.id == KeyEnter || msg.id == KeySpace || msg.id == KeyEscape) destroyWindow(w);
+            return 0;
+        default:
+            return defaultHandling(w, msg);
+    }
+}
+
+}  // namespace
 
 void messageBoxWarning(Window* owner, const std::wstring& text, const std::wstring& caption) {
     DisplayBackend* b = g_backend.load();
     if (!b) return;
     // A box over a window that holds the pointer would leave the capture stuck.
     releaseCapture();
-    b->messageBox(alive(owner) ? topOf(owner) : nullptr, text, caption);
+    Window* top = alive(owner) ? topOf(owner) : nullptr;
+
+    BoxState st;
+    st.text = text;
+    st.font = fontCreate(FontSpec{-12, 400, "Segoe UI", false});
+    layoutBox(st);
+    // Centred on the owner's client area, as it is on the display now; else on the display.
+    Rect over{0, 0, 0, 0};
+    int ox = 0, oy = 0;
+    if (top && b->windowPos(top, ox, oy)) {
+        over = Rect{ox, oy, ox + top->rect.width(), oy + top->rect.height()};
+    } else {
+        const Size d = b->displaySize();
+        over = Rect{0, 0, d.cx, d.cy};
+    }
+    WindowCreate c;
+    c.className = kBoxClass;
+    c.text = caption;
+    c.style = 0;  // shown once it is known as a box
+    c.w = st.client.cx;
+    c.h = st.client.cy;
+    c.x = over.left + (over.width() - c.w) / 2;
+    c.y = over.top + (over.height() - c.h) / 2;
+    c.param = &st;
+    Window* box = createWindow(c);
+    if (!box) return;
+    box->owner = top;
+    b->boxOpened(box, top, text, caption);
+    if (top) ++top->disabled;
+    showWindow(box);
+
+    // The loop's own turn, until the box is gone: every window keeps painting and every
+    // timer keeps firing meanwhile. A quit ends it and stays pending.
+    b->loopBegin();
+    int code = 0;
+    while (alive(box)) {
+        windowCoreTurn(true);
+        if (windowCoreQuitPending(code) || !alive(box)) break;
+        if (windowCorePending()) continue;
+        b->wait(windowCoreNextTimerMs());
+    }
+    destroyWindow(box);
+    if (alive(top)) --top->disabled;
+}
+
+// ---- The rest of the services ----
+
+bool frameExtents(Window* topLevel, Rect& extents) {
+    DisplayBackend* b = g_backend.load();
+    return b && alive(topLevel) && !topLevel->parent && b->frameExtents(topLevel, extents);
 }
 
 Size primaryDisplaySize() {
@@ -898,7 +1098,13 @@ void setDarkFrame(Window* topLevel) {
 
 Window* windowCoreLastTopLevel() {
     for (auto it = g_windows.rbegin(); it != g_windows.rend(); ++it)
-        if (!(*it)->dead && !(*it)->parent) return it->get();
+        if (!(*it)->dead && !(*it)->parent && !(*it)->owner && (*it)->cls->proc != boxProc) return it->get();
+    return nullptr;
+}
+
+Window* windowCoreBoxOf(Window* owner) {
+    for (auto it = g_windows.rbegin(); it != g_windows.rend(); ++it)
+        if (!(*it)->dead && !(*it)->parent && (*it)->cls->proc == boxProc && (*it)->owner == owner) return it->get();
     return nullptr;
 }
 

@@ -1,5 +1,5 @@
-// The headless display backend: top-level windows that exist only in memory, a pointer
-// and a clock moved by the test, message boxes recorded instead of shown. The window core
+// The headless display backend: top-level windows that exist only in memory, a pointer,
+// keys and a clock moved by the test, warning boxes recorded as they open. The window core
 // does all the rest, exactly as on the real display.
 #include "platform/window_headless.h"
 
@@ -31,9 +31,9 @@ public:
     Size display{1024, 768};
     uint64_t now = 0;
     std::unordered_map<Window*, TopState> tops;
-    Point pointer{0, 0};  // display coordinates
-    bool pointerKnown = true;
     CursorShape cursor = CursorShape::Arrow;
+    bool hasExtents = false;
+    Rect extents{0, 0, 0, 0};
     std::vector<HeadlessMessageBox> boxes;
     int presents = 0;
     std::function<void()> idle;
@@ -49,9 +49,9 @@ public:
         display = Size{displayW, displayH};
         now = 0;
         tops.clear();
-        pointer = Point{0, 0};
-        pointerKnown = true;
         cursor = CursorShape::Arrow;
+        hasExtents = false;
+        extents = Rect{0, 0, 0, 0};
         boxes.clear();
         presents = 0;
         idle = nullptr;
@@ -91,17 +91,16 @@ public:
     void setDarkFrame(Window* w) override {
         if (TopState* s = state(w)) s->dark = true;
     }
-    bool cursorPos(int& x, int& y) override {
-        if (!pointerKnown) return false;
-        x = pointer.x;
-        y = pointer.y;
+    bool frameExtents(Window* w, Rect& e) override {
+        if (!hasExtents || !state(w)) return false;
+        e = extents;
         return true;
+    }
+    void boxOpened(Window* w, Window* owner, const std::wstring& text, const std::wstring& caption) override {
+        boxes.push_back(HeadlessMessageBox{owner, text, caption, w});
     }
     void setCursor(CursorShape shape) override { cursor = shape; }
     void captureMouse(bool) override {}
-    void messageBox(Window* owner, const std::wstring& text, const std::wstring& caption) override {
-        boxes.push_back(HeadlessMessageBox{owner, text, caption});
-    }
     Size displaySize() override { return display; }
     uint64_t nowMs() override { return now; }
 
@@ -148,15 +147,10 @@ bool active() { return windowCoreBackend() == &g_headless; }
 
 Window* mainWindow() { return active() ? windowCoreLastTopLevel() : nullptr; }
 
-void pointerTo(Window* top, int x, int y) {
-    int wx = 0, wy = 0;
-    if (top && g_headless.windowPos(top, wx, wy)) g_headless.pointer = Point{wx + x, wy + y};
-}
+bool isTop(Window* w) { return active() && w && g_headless.state(w); }
 
-void input(MsgKind kind, int x, int y) {
-    Window* top = mainWindow();
-    if (!top) return;
-    pointerTo(top, x, y);
+void input(Window* top, MsgKind kind, int x, int y) {
+    if (!isTop(top)) return;
     windowCoreMouse(top, kind, x, y);
     headlessPump();
 }
@@ -185,6 +179,10 @@ Point headlessWindowPos(Window* topLevel) {
     TopState* s = g_headless.state(topLevel);
     return s ? s->pos : Point{0, 0};
 }
+void headlessSetFrameExtents(const Rect& extents) {
+    g_headless.hasExtents = true;
+    g_headless.extents = extents;
+}
 Size headlessMinClientSize(Window* topLevel) {
     TopState* s = g_headless.state(topLevel);
     return s ? s->minClient : Size{0, 0};
@@ -193,17 +191,30 @@ std::vector<Window*> headlessChildren(Window* w) { return active() ? windowCoreC
 
 // ---- Pointer ----
 
-void headlessPointerMove(int x, int y) { input(MsgKind::MouseMove, x, y); }
-void headlessPointerDown(int x, int y) { input(MsgKind::MouseDown, x, y); }
-void headlessPointerUp(int x, int y) { input(MsgKind::MouseUp, x, y); }
-void headlessClick(int x, int y) {
-    headlessPointerMove(x, y);
-    headlessPointerDown(x, y);
-    headlessPointerUp(x, y);
+void headlessPointerMove(int x, int y) { input(mainWindow(), MsgKind::MouseMove, x, y); }
+void headlessPointerDown(int x, int y) { input(mainWindow(), MsgKind::MouseDown, x, y); }
+void headlessPointerUp(int x, int y) { input(mainWindow(), MsgKind::MouseUp, x, y); }
+void headlessClick(int x, int y) { headlessClickIn(mainWindow(), x, y); }
+void headlessClickIn(Window* topLevel, int x, int y) {
+    input(topLevel, MsgKind::MouseMove, x, y);
+    input(topLevel, MsgKind::MouseDown, x, y);
+    input(topLevel, MsgKind::MouseUp, x, y);
 }
-void headlessPointerPlace(int x, int y) { pointerTo(mainWindow(), x, y); }
-void headlessSetPointerKnown(bool known) { g_headless.pointerKnown = known; }
+void headlessPointerLeave() {
+    if (Window* top = mainWindow()) {
+        windowCorePointerLeft(top);
+        headlessPump();
+    }
+}
 CursorShape headlessCursorShape() { return g_headless.cursor; }
+
+// ---- Keys ----
+
+void headlessKey(Window* topLevel, int key) {
+    if (!isTop(topLevel)) return;
+    windowCoreKey(topLevel, key);
+    headlessPump();
+}
 
 // ---- Time and timers ----
 
@@ -267,19 +278,19 @@ void headlessRestore() {
     headlessPump();
 }
 
-void headlessClose() {
-    Window* top = mainWindow();
-    if (!top) return;
-    windowCoreCloseRequest(top);
+void headlessClose() { headlessCloseWindow(mainWindow()); }
+
+void headlessCloseWindow(Window* topLevel) {
+    if (!isTop(topLevel)) return;
+    windowCoreCloseRequest(topLevel);
     headlessPump();
 }
 
 // ---- The composed frame ----
 
-const Canvas* headlessFrame() {
-    Window* top = mainWindow();
-    return top ? windowCoreFrame(top) : nullptr;
-}
+const Canvas* headlessFrame() { return headlessFrameOf(mainWindow()); }
+
+const Canvas* headlessFrameOf(Window* topLevel) { return isTop(topLevel) ? windowCoreFrame(topLevel) : nullptr; }
 
 Rgb headlessPixel(int x, int y) {
     const Canvas* f = headlessFrame();
@@ -297,6 +308,7 @@ int headlessPresentCount() { return g_headless.presents; }
 
 const std::vector<HeadlessMessageBox>& headlessMessageBoxes() { return g_headless.boxes; }
 void headlessClearMessageBoxes() { g_headless.boxes.clear(); }
+Window* headlessOpenBox() { return active() ? windowCoreBoxOf(mainWindow()) : nullptr; }
 
 // ---- The loop ----
 

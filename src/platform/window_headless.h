@@ -6,11 +6,16 @@
 // the pending quit, the recorded message boxes and the capture are dropped, and the fake
 // clock returns to 0. Registered classes stay registered.
 //
-// The "main window" below is the most recently created top-level window that still exists.
-// Positions given here are in its client coordinates and may lie outside it (negative or
-// beyond its size), as a pointer held with the button down can. Input goes through the same
-// routing as on the real display: capture first, else the window under the pointer, with a
-// SetCursor before moves and presses when nothing has the capture.
+// The "main window" below is the most recently created top-level window that still exists,
+// warning boxes aside. Positions given here are in its client coordinates and may lie
+// outside it (negative or beyond its size), as a pointer held with the button down can.
+// Input goes through the same routing as on the real display: capture first, else the
+// window under the pointer, with a SetCursor before moves and presses when nothing has the
+// capture.
+//
+// Warning boxes: messageBoxWarning returns only when its box is closed, and runs the loop
+// meanwhile; a test closes it from the idle hook (headlessSetIdleHook) with headlessKey or
+// headlessClickIn on headlessOpenBox(), or from a timer's handler.
 //
 // Time: timers run on a fake clock that only moves when the test moves it (headlessAdvanceMs)
 // or when runMessageLoop has nothing else to do (it then jumps to the next timer).
@@ -33,20 +38,22 @@ bool headlessShown(Window* topLevel);          // created visible or shown with 
 bool headlessDarkFrame(Window* topLevel);      // setDarkFrame was called for it
 Point headlessWindowPos(Window* topLevel);     // position on the display
 Size headlessMinClientSize(Window* topLevel);  // from MinSizeQuery at creation; {0, 0} if none
+// From now on the window manager reports this frame around every top-level window
+// ({left, top, right, bottom}); until then it reports none.
+void headlessSetFrameExtents(const Rect& extents);
 std::vector<Window*> headlessChildren(Window* w);  // its living children in creation order
 
-// ---- Pointer ----
-// Each moves the pointer to (x, y) in the main window's client coordinates first (cursorPos
-// then answers that point in display coordinates), delivers the message and pumps.
+// ---- Pointer and keys ----
+// Each reports the pointer at (x, y) in the main window's client coordinates (pointerOver
+// then answers that point), delivers the message and pumps.
 void headlessPointerMove(int x, int y);
 void headlessPointerDown(int x, int y);  // left button pressed
 void headlessPointerUp(int x, int y);    // left button released
 void headlessClick(int x, int y);        // move, press, release at one point
-// Puts the pointer at (x, y) without sending anything (as if it arrived between two events).
-void headlessPointerPlace(int x, int y);
-// false: the display has no pointer position, so cursorPos fails; true again restores it.
-void headlessSetPointerKnown(bool known);
+void headlessClickIn(Window* topLevel, int x, int y);  // the same on another top-level window
+void headlessPointerLeave();  // the pointer left the main window: pointerOver answers false
 CursorShape headlessCursorShape();  // the shape last set with setCursorShape (Arrow at start)
+void headlessKey(Window* topLevel, int key);  // a key (KeyCode) pressed on that window, then pumps
 
 // ---- Time and timers ----
 uint64_t headlessNowMs();  // the fake clock, ms since windowUseHeadless
@@ -72,23 +79,27 @@ void headlessResize(int clientW, int clientH);
 void headlessMinimize();  // Size{minimized}; isMinimized answers true
 void headlessRestore();   // Size{w, h}; isMinimized answers false
 void headlessClose();     // Close to the main window, as from its frame's close button, then pumps
+void headlessCloseWindow(Window* topLevel);  // the same for any top-level window
 
 // ---- The composed frame ----
 // What the main window shows: its own picture with its visible children over it, as last
 // composed (a pump or a redrawNow composes). Null when there is no main window.
 const Canvas* headlessFrame();
+const Canvas* headlessFrameOf(Window* topLevel);  // the same for any top-level window
 Rgb headlessPixel(int x, int y);  // of headlessFrame; 0 outside or without a frame
 bool headlessWritePng(const std::string& path);
 int headlessPresentCount();  // frames presented since windowUseHeadless
 
-// ---- Message boxes: recorded instead of shown ----
+// ---- Warning boxes: recorded as they open ----
 struct HeadlessMessageBox {
     Window* owner;
     std::wstring text;
     std::wstring caption;
+    Window* box;  // its window; a dead handle once it is closed
 };
 const std::vector<HeadlessMessageBox>& headlessMessageBoxes();
 void headlessClearMessageBoxes();
+Window* headlessOpenBox();  // the box open over the main window, or null
 
 // ---- The loop ----
 // runMessageLoop on this backend: delivers everything queued; when nothing is left it calls

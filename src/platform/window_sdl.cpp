@@ -1,8 +1,8 @@
 // The real display backend on SDL2: top-level windows, the composed frame copied into each
-// window's surface, the pointer and its capture, the system cursors, the warning box, and
-// the loop's wait for input. SDL is opened lazily (video, timer and events only: the sound
-// goes through the audio device, never through SDL) by the first question about the
-// display or the first top-level window, and closed when the last window goes.
+// window's surface, their frames, the pointer's events and capture, keys, the system
+// cursors, and the loop's wait for input. SDL is opened lazily (video, timer and events
+// only: the sound goes through the audio device, never through SDL) by the first question
+// about the display or the first top-level window, and closed when the last window goes.
 #include <SDL.h>
 
 #include <algorithm>
@@ -13,9 +13,9 @@
 
 #include "platform/paths.h"
 #include "platform/window_backend.h"
+#include "platform/window_sdl_x11.h"
 
-bool sdlX11SetDarkVariant(SDL_Window* window);  // window_sdl_x11.cpp
-void sdlSetIdentity(SDL_Window* window);        // window_sdl_identity.cpp
+void sdlSetIdentity(SDL_Window* window);  // window_sdl_identity.cpp
 
 namespace {
 
@@ -32,7 +32,12 @@ using SdlCursorPtr = std::unique_ptr<SDL_Cursor, SdlCursorFree>;
 struct SdlTop {
     SdlWindowPtr sdl;
     bool minimized = false;
+    bool shown = false;  // shown at least once
+    bool boxed = false;  // a warning box
 };
+
+// How long the start-up may wait for the window manager to tell the frame's size.
+constexpr int kFrameExtentsWaitMs = 200;
 
 class SdlBackend final : public DisplayBackend {
 public:
@@ -50,7 +55,7 @@ public:
         // Frames are composed in memory; presenting them through a GL texture only costs time
         // (software GL on a display without a GPU).
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+        if (!initVideo()) return false;
         wakeEvent_ = SDL_RegisterEvents(1);
         opened_ = true;
         return true;
@@ -98,11 +103,24 @@ public:
         if (SDL_Window* s = sdlOf(w)) SDL_SetWindowTitle(s, wideToUtf8(title).c_str());
     }
     void show(Window* w) override {
-        if (SDL_Window* s = sdlOf(w)) SDL_ShowWindow(s);
+        auto it = tops_.find(w);
+        if (it == tops_.end()) return;
+        SDL_ShowWindow(it->second.sdl.get());
+        it->second.shown = true;
+        if (it->second.boxed) SDL_RaiseWindow(it->second.sdl.get());  // and the keyboard with it
     }
     void place(Window* w, int x, int y, int cw, int ch) override {
-        SDL_Window* s = sdlOf(w);
-        if (!s) return;
+        auto it = tops_.find(w);
+        if (it == tops_.end()) return;
+        SDL_Window* s = it->second.sdl.get();
+        // Until a window is first shown, the window manager takes its position as the
+        // frame's (SDL only learns the frame afterwards): place the frame so that the
+        // client area lands at (x, y).
+        int left = 0, right = 0, top = 0, bottom = 0;
+        if (!it->second.shown && sdlX11FrameExtents(s, 0, left, right, top, bottom)) {
+            x -= left;
+            y -= top;
+        }
         SDL_SetWindowPosition(s, x, y);
         SDL_SetWindowSize(s, std::max(1, cw), std::max(1, ch));
     }
@@ -135,13 +153,22 @@ public:
     }
     void setDarkFrame(Window* w) override { sdlX11SetDarkVariant(sdlOf(w)); }
 
-    // ---- Pointer, cursor, box, display ----
-    bool cursorPos(int& x, int& y) override {
-        if (!opened_) return false;
-        SDL_GetGlobalMouseState(&x, &y);
+    bool frameExtents(Window* w, Rect& extents) override {
+        int left = 0, right = 0, top = 0, bottom = 0;
+        if (!sdlX11FrameExtents(sdlOf(w), kFrameExtentsWaitMs, left, right, top, bottom)) return false;
+        extents = Rect{left, top, right, bottom};
         return true;
     }
 
+    void boxOpened(Window* w, Window* owner, const std::wstring&, const std::wstring&) override {
+        auto it = tops_.find(w);
+        if (it == tops_.end()) return;
+        it->second.boxed = true;
+        sdlX11MarkDialog(it->second.sdl.get());
+        if (SDL_Window* o = sdlOf(owner)) SDL_SetWindowModalFor(it->second.sdl.get(), o);
+    }
+
+    // ---- Cursor, display ----
     void setCursor(CursorShape shape) override {
         if (!opened_) return;
         const int i = shape == CursorShape::Hand ? 1 : 0;
@@ -154,11 +181,6 @@ public:
 
     void captureMouse(bool on) override {
         if (opened_) SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE);
-    }
-
-    void messageBox(Window* owner, const std::wstring& text, const std::wstring& caption) override {
-        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_WARNING, wideToUtf8(caption).c_str(), wideToUtf8(text).c_str(),
-                                 sdlOf(owner));
     }
 
     Size displaySize() override {
@@ -188,9 +210,67 @@ public:
     }
 
 private:
+    // SDL's video with a driver that puts windows in front of a person. Without one SDL
+    // falls back to its off-screen driver, where a window is created, shown to nobody and
+    // never closed: the program would wait forever. The drivers are tried in SDL's order
+    // (limited to SDL_VIDEODRIVER's list when the user gives one); false when none opens.
+    bool initVideo() {
+        if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_EVENTS) != 0) return false;
+        const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+            const char* name = SDL_GetVideoDriver(i);
+            if (!name || !showsWindows(name) || !listed(asked, name)) continue;
+            if (SDL_strcasecmp(name, "wayland") == 0 && !waylandReachable()) continue;
+            SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
+            if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+        }
+        SDL_Quit();
+        return false;
+    }
+
+    // SDL's drivers that draw into memory only, or into nothing.
+    static bool showsWindows(const char* driver) {
+        for (const char* hidden : {"offscreen", "dummy", "evdev"})
+            if (SDL_strcasecmp(driver, hidden) == 0) return false;
+        return true;
+    }
+
+    // Whether a comma-separated driver list (null or empty: every driver) names driver.
+    static bool listed(const char* list, const char* driver) {
+        if (!list || !*list) return true;
+        const size_t n = SDL_strlen(driver);
+        for (const char* p = list; *p;) {
+            const char* end = SDL_strchr(p, ',');
+            const size_t len = end ? size_t(end - p) : SDL_strlen(p);
+            if (len == n && SDL_strncasecmp(p, driver, n) == 0) return true;
+            if (!end) break;
+            p = end + 1;
+        }
+        return false;
+    }
+
+    // The Wayland client library finds its display socket in XDG_RUNTIME_DIR, unless
+    // WAYLAND_DISPLAY is a full path; without either it cannot connect, and says so on
+    // stderr when asked to.
+    static bool waylandReachable() {
+        const char* runtime = SDL_getenv("XDG_RUNTIME_DIR");
+        const char* display = SDL_getenv("WAYLAND_DISPLAY");
+        return (runtime && *runtime) || (display && display[0] == '/');
+    }
+
     SDL_Window* sdlOf(Window* w) {
         auto it = tops_.find(w);
         return it == tops_.end() ? nullptr : it->second.sdl.get();
+    }
+
+    static int keyOf(SDL_Keycode key) {
+        switch (key) {
+            case SDLK_RETURN:
+            case SDLK_KP_ENTER: return KeyEnter;
+            case SDLK_ESCAPE: return KeyEscape;
+            case SDLK_SPACE: return KeySpace;
+            default: return 0;
+        }
     }
 
     Window* byId(Uint32 id) {
@@ -219,12 +299,16 @@ private:
                         break;
                     case SDL_WINDOWEVENT_EXPOSED: windowCoreExposed(w); break;
                     case SDL_WINDOWEVENT_CLOSE: windowCoreCloseRequest(w); break;
+                    case SDL_WINDOWEVENT_LEAVE: windowCorePointerLeft(w); break;
                     default: break;
                 }
                 break;
             }
             case SDL_MOUSEMOTION:
                 if (Window* w = byId(ev.motion.windowID)) windowCoreMouse(w, MsgKind::MouseMove, ev.motion.x, ev.motion.y);
+                break;
+            case SDL_KEYDOWN:
+                if (Window* w = byId(ev.key.windowID)) windowCoreKey(w, keyOf(ev.key.keysym.sym));
                 break;
             case SDL_MOUSEBUTTONDOWN:
             case SDL_MOUSEBUTTONUP:

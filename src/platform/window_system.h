@@ -14,14 +14,19 @@
 // Built-in classes:
 // - "Label": draws its text with its font on the background its parent answers to
 //   LabelColoursQuery (text colour, background colour, transparent text), left- or
-//   right-aligned (StyleRightAlign), top-aligned, one line.
+//   right-aligned (StyleRightAlign), one line. The text cell is top-aligned, unless then the
+//   font's ink would reach below the label: then the text is raised until the ink fits
+//   (never so far that its top is cut). A label repaints, asking its colours again, on
+//   every setWindowText, also with an unchanged text.
 // - "Button" with StyleDrawnByParent: its parent draws it on DrawButton; a left press and
 //   release inside it sends Command{id, code 0} to the parent.
 //
 // Input: mouse messages go to the capture window if there is one, else to the topmost
 // visible window under the pointer, in that window's client coordinates (negative left of
 // or above it). Without a capture, SetCursor comes first on every move and press; the
-// default sets the class cursor (Arrow, or the registered class's).
+// default sets the class cursor (Arrow, or the registered class's). A top-level window
+// under an open warning box takes no mouse messages. Keys go to the top-level window that
+// has the keyboard (KeyDown).
 //
 // defaultHandling (what a procedure passes on): Attach → 1; Close → destroyWindow; Paint →
 // paintBegin/paintEnd with nothing drawn; SetCursor → the class cursor, 1; SetFont → keeps
@@ -62,6 +67,14 @@ enum class MsgKind {
     MouseUp,
     SetCursor,          // return 1 when the cursor was set
     SetFont,            // font, redraw
+    KeyDown,            // to a top-level window: id = key (KeyCode), 0 for any other key
+};
+
+// The keys a window may hear of; every other key arrives as 0.
+enum KeyCode : int {
+    KeyEnter = 13,  // Return or the keypad's Enter
+    KeyEscape = 27,
+    KeySpace = 32,
 };
 
 // What a parent needs to draw one of its Button controls.
@@ -138,10 +151,11 @@ intptr_t sendMessage(Window* w, const WinMsg& msg);
 void postMessage(Window* w, const WinMsg& msg);  // any thread; delivered by the loop
 intptr_t defaultHandling(Window* w, const WinMsg& msg);
 
-// Places a control in its parent's client area (a top-level window on the display). A new
-// size resizes its canvas and sends Size; a new size or repaint invalidates it.
+// Places a control in its parent's client area (a top-level window's client area on the
+// display). A new size resizes its canvas and sends Size; a new size or repaint invalidates it.
 void moveWindow(Window* w, int x, int y, int width, int height, bool repaint);
-// A top-level window's title; a Label or Button control repaints when its text changes.
+// A top-level window's title; a Label or Button control repaints on every call, also when
+// the text is the one it has (its colours may have changed since).
 void setWindowText(Window* w, const std::wstring& text);
 std::wstring windowText(Window* w);
 Rect clientRect(Window* w);  // {0, 0, width, height}
@@ -163,26 +177,40 @@ void paintEnd(Window* w);
 void setCapture(Window* w);
 void releaseCapture();
 Window* captureWindow();
-bool cursorPos(int& x, int& y);                    // display coordinates
-bool displayToClient(Window* w, int& x, int& y);
+// Where the pointer is over w's top-level window, in w's client coordinates, as that
+// window's own pointer events last reported it (they keep coming outside it while a window
+// holds the capture). false while the pointer is not over it: before the first event, and
+// after it left.
+bool pointerOver(Window* w, int& x, int& y);
 void setCursorShape(CursorShape shape);
 bool isMinimized(Window* w);
 
 // ---- Timers, boxes, the loop ----
 void setTimer(Window* w, int id, int periodMs);
 void killTimer(Window* w, int id);
+// A warning box over owner's top-level window: a top-level window of its own with caption as
+// its title, a warning sign, text and an OK button, centred on the owner (on the display
+// without one). It returns when the box is closed: OK, Enter, Space or Escape, or the
+// frame's close button. Until then it runs the loop itself, so every window keeps
+// painting and every timer keeps firing, while the owner takes no mouse input and ignores
+// its frame's close button. A quitLoop ends the box early and stays pending for the loop
+// outside.
 void messageBoxWarning(Window* owner, const std::wstring& text, const std::wstring& caption);
 int runMessageLoop();          // until the quit message; returns its code
 void quitLoop(int code);
 Size primaryDisplaySize();
+// The thickness of the frame the window manager draws around a top-level window, as
+// {left, top, right, bottom}: false when it reports none (then the outer size is unknown).
+bool frameExtents(Window* topLevel, Rect& extents);
 void setDarkFrame(Window* topLevel);  // dark window decorations where the desktop honours it
 void showWindow(Window* topLevel);    // make a top-level window created without StyleVisible visible, and paint it
 
 // ---- Backend selection (once, before the first window) ----
 // Real display: SDL2. Only chooses: the display is opened by the first primaryDisplaySize or
 // createWindow of a top-level window; createWindow returns null when no display can be
-// opened (primaryDisplaySize then answers {0, 0}). It is closed with the last top-level
-// window. The warning box blocks: the windows do not repaint until it is closed.
+// opened (primaryDisplaySize then answers {0, 0}). Only a display that shows windows to a
+// person counts: SDL's drivers that draw into memory are never used. It is closed with the
+// last top-level window.
 void windowUseSdl();
 // Headless: see window_headless.h for the test-side controls.
 void windowUseHeadless(int displayW, int displayH);

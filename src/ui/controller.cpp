@@ -5,6 +5,7 @@
 // Sections: state; start-up; controls; commands; timers; window procedure.
 #include "ui/controller.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "audio/device_output.h"
@@ -81,6 +82,14 @@ Size mainClientSize(Size display) {
     return {w, h62 >= kDesignH ? h62 : kDesignH};
 }
 
+Point mainWindowPos(Size display, Size client, const Rect& frame) {
+    const int outerW = frame.left + client.cx + frame.right;
+    const int outerH = frame.top + client.cy + frame.bottom;
+    const int x = (display.cx - outerW) / 2;
+    const int y = std::max(0, (display.cy - outerH) / 2);
+    return Point{x + frame.left, y + frame.top};
+}
+
 std::wstring renderFileName(int year, int month, int day, int hour, int minute, int second) {
     return format(L"kestrum_%04d%02d%02d_%02d%02d%02d.wav", year, month, day, hour, minute, second);
 }
@@ -93,25 +102,30 @@ Window* interactiveStart() {
     registerWindowClass(kSliderClass, SliderProc, CursorShape::Hand);
     registerWindowClass(kMainClass, WndProc, CursorShape::Arrow);
 
-    // The window manager adds its frame outside the client area: the window's size is the
-    // client size, centred on the primary display (never above its top).
+    // The window's size is its client size; its place is settled once the frame is known.
     const Size display = primaryDisplaySize();
     const Size client = mainClientSize(display);
-    const int x = (display.cx - client.cx) / 2;
-    int y = (display.cy - client.cy) / 2;
-    if (y < 0) y = 0;
+    const Point at = mainWindowPos(display, client, Rect{0, 0, 0, 0});
 
     WindowCreate c;
     c.className = kMainClass;
     c.text = kMainTitle;
     c.style = StyleResizable;  // shown below, once the frame is dark
-    c.x = x;
-    c.y = y;
+    c.x = at.x;
+    c.y = at.y;
     c.w = client.cx;
     c.h = client.cy;
     Window* w = createWindow(c);
     if (!w) return nullptr;
     g_main = w;
+
+    // The window manager adds its frame outside the client area: centre the whole frame
+    // when the manager tells its size.
+    Rect frame;
+    if (frameExtents(w, frame)) {
+        const Point p = mainWindowPos(display, client, frame);
+        moveWindow(w, p.x, p.y, client.cx, client.cy, false);
+    }
 
     setDarkFrame(w);
     showWindow(w);
@@ -251,11 +265,13 @@ Window* buttonFor(int id) {
     }
 }
 
+// From where the window's own pointer events put the pointer: a pointer outside the window
+// hovers nothing.
 void updateHover(Window* w) {
     int x = 0, y = 0;
-    if (!cursorPos(x, y) || !displayToClient(w, x, y)) return;
     int id = 0;
-    if (g_rcTog.contains(x, y)) id = kIdTog;
+    if (!pointerOver(w, x, y)) id = 0;
+    else if (g_rcTog.contains(x, y)) id = kIdTog;
     else if (g_rcRender.contains(x, y)) id = kIdRender;
     else if (g_rcEcho.contains(x, y)) id = kIdEcho;
     else if (g_rcVerb.contains(x, y)) id = kIdVerb;

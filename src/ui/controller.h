@@ -34,6 +34,11 @@ void syncParams();
 // display, else half of it; height 62 % of the display, at least 760.
 Size mainClientSize(Size display);
 
+// Where the main window's client area goes on the display: the outer window (the client
+// size grown by the window manager's frame, {left, top, right, bottom}) centred, never
+// above the display's top; the left edge is not limited.
+Point mainWindowPos(Size display, Size client, const Rect& frame);
+
 // The file name of a render started at that time: "kestrum_YYYYMMDD_hhmmss.wav".
 std::wstring renderFileName(int year, int month, int day, int hour, int minute, int second);
 

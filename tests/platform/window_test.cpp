@@ -3,6 +3,10 @@
 // messages, painting and composition, the window manager's actions and the loop.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -277,18 +281,86 @@ TEST_F(WindowTest, LabelAsksItsParentForColoursAndAlignsItsText) {
     EXPECT_EQ(headlessPixel(209, 29), rgb(255, 255, 255));
 }
 
-TEST_F(WindowTest, LabelRepaintsWhenItsTextChangesOnly) {
+TEST_F(WindowTest, LabelRepaintsOnEveryTextSetSoNewColoursShow) {
+    // The parent may change a label's colours and then set the same text again: the label
+    // must ask again and show them.
     Window* w = top();
-    Window* s = child(w, "Label", Rect{0, 0, 100, 16}, StyleVisible, 141, L"STATUS: STOPPED");
+    Window* s = child(w, "Label", Rect{0, 0, 200, 16}, StyleVisible, 141, L"STATUS: STOPPED");
     headlessPump();
+    auto inked = [](Rgb color) {
+        int n = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 200; ++x) n += headlessPixel(x, y) == color;
+        return n;
+    };
+    const Rgb first = g_do.labelText;
+    ASSERT_GT(inked(first), 0);
     const int before = count(w, MsgKind::LabelColoursQuery);
+    g_do.labelText = rgb(98, 140, 116);
     setWindowText(s, L"STATUS: STOPPED");
     headlessPump();
-    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before);
+    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before + 1);
+    EXPECT_EQ(inked(first), 0);
+    EXPECT_GT(inked(g_do.labelText), 0);
     setWindowText(s, L"STATUS: LIVE - SCANNING THE DIAL");
     headlessPump();
-    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before + 1);
+    EXPECT_EQ(count(w, MsgKind::LabelColoursQuery), before + 2);
     EXPECT_EQ(windowText(s), L"STATUS: LIVE - SCANNING THE DIAL");
+    // A top-level window's title is no picture: the same title changes nothing.
+    const int paints = count(w, MsgKind::Paint);
+    setWindowText(w, windowText(w));
+    headlessPump();
+    EXPECT_EQ(count(w, MsgKind::Paint), paints);
+}
+
+TEST_F(WindowTest, LabelShowsAllOfItsFontsInkWhenTheCellIsTallerThanTheLabel) {
+    // Labels 13 pixels high with a 12-pixel em, both scaled alike from 1.0 to 1.7: the text
+    // cell can be taller than the label. Where the font's ink box fits the label, every row
+    // a glyph inks must still show: the same pixels as the text drawn freely, only moved up.
+    // Where it does not, only its bottom rows may go. The monospaced face, that of the lines
+    // showing file and station names, fits at every scale.
+    const std::wstring text = L"_gjpqy|Q[]{}(SAVED kestrum_20261211_142739.wav)";
+    Window* w = top(700, 60);
+    for (const char* face : {"Consolas", "Segoe UI"}) {
+        for (int tenths = 10; tenths <= 17; ++tenths) {
+            const float scale = float(tenths) / 10.0f;
+            const int em = int(std::lround(12.0f * scale)), height = int(std::lround(13.0f * scale));
+            SCOPED_TRACE(std::string(face) + " at " + std::to_string(scale));
+            FontRef font = fontCreate(FontSpec{-em, 400, face, std::string(face) == "Consolas"});
+            Window* label = child(w, "Label", Rect{0, 0, 680, height}, StyleVisible, 141, text);
+            WinMsg m{MsgKind::SetFont};
+            m.font = font;
+            sendMessage(label, m);
+            headlessPump();
+
+            // The same text drawn freely on a tall canvas: its ink, counted per row.
+            auto free = Canvas::create(680, 3 * height);
+            free->fillRect(Rect{0, 0, 680, 3 * height}, g_do.labelBack);
+            free->setFont(font);
+            free->setTextColor(g_do.labelText);
+            free->setTransparentText(true);
+            free->textOut(0, height, text);
+            auto inkRows = [&](auto pixelAt, int rows) {
+                std::vector<int> n;
+                for (int y = 0; y < rows; ++y) {
+                    int k = 0;
+                    for (int x = 0; x < 680; ++x) k += pixelAt(x, y) != g_do.labelBack;
+                    if (k) n.push_back(k);
+                }
+                return n;
+            };
+            const auto want = inkRows([&](int x, int y) { return free->pixel(x, y); }, 3 * height);
+            const auto got = inkRows([](int x, int y) { return headlessPixel(x, y); }, height);
+            const TextMetrics tm = free->textMetrics();
+            if (std::string(face) == "Consolas") EXPECT_LE(tm.inkAscent + tm.inkDescent, height);
+            if (tm.inkAscent + tm.inkDescent <= height) {
+                EXPECT_EQ(got, want);
+            } else {
+                EXPECT_EQ(got, std::vector<int>(want.begin(), want.begin() + std::min<size_t>(want.size(), height)));
+            }
+            destroyWindow(label);
+        }
+    }
 }
 
 TEST_F(WindowTest, ParentDrawnButtonIsDrawnByItsParentAndClicksSendCommand) {
@@ -377,22 +449,49 @@ TEST_F(WindowTest, CursorFollowsTheClassUnlessTheProcedureSetsIt) {
     EXPECT_EQ(g_log.back().kind, MsgKind::MouseMove);
 }
 
-TEST_F(WindowTest, CursorPositionIsOnTheDisplayAndConvertsToClientCoordinates) {
+TEST_F(WindowTest, PointerPositionComesFromTheWindowsOwnEvents) {
     Window* w = top(300, 200);  // at (100, 50)
     Window* c = child(w, "TestChild", Rect{10, 10, 60, 30});
-    headlessPointerPlace(5, 6);
     int x = 0, y = 0;
-    ASSERT_TRUE(cursorPos(x, y));
-    EXPECT_EQ(x, 105);
-    EXPECT_EQ(y, 56);
-    ASSERT_TRUE(displayToClient(c, x, y));
+    EXPECT_FALSE(pointerOver(w, x, y)) << "no event yet";
+    headlessPointerMove(5, 6);
+    ASSERT_TRUE(pointerOver(w, x, y));
+    EXPECT_EQ(x, 5);
+    EXPECT_EQ(y, 6);
+    ASSERT_TRUE(pointerOver(c, x, y));  // in the child's client coordinates
     EXPECT_EQ(x, -5);
     EXPECT_EQ(y, -4);
-    headlessSetPointerKnown(false);
-    EXPECT_FALSE(cursorPos(x, y));
+    headlessPointerDown(40, 20);
+    ASSERT_TRUE(pointerOver(w, x, y));
+    EXPECT_EQ(x, 40);
+    headlessPointerLeave();
+    EXPECT_FALSE(pointerOver(w, x, y));
+    EXPECT_FALSE(pointerOver(c, x, y));
+    headlessPointerMove(250, 150);
+    ASSERT_TRUE(pointerOver(c, x, y));
+    EXPECT_EQ(x, 240);
+    EXPECT_EQ(y, 140);
+
     EXPECT_EQ(primaryDisplaySize().cx, 1024);
     headlessSetDisplaySize(2560, 1440);
     EXPECT_EQ(primaryDisplaySize().cy, 1440);
+    Rect frame;
+    EXPECT_FALSE(frameExtents(w, frame)) << "no frame reported";
+    headlessSetFrameExtents(Rect{1, 20, 1, 5});
+    ASSERT_TRUE(frameExtents(w, frame));
+    EXPECT_EQ(frame, (Rect{1, 20, 1, 5}));
+    EXPECT_FALSE(frameExtents(c, frame)) << "a control has no frame";
+}
+
+TEST_F(WindowTest, KeysGoToTheTopLevelWindow) {
+    Window* w = top();
+    headlessPump();
+    for (int key : {int(KeyEnter), int(KeyEscape), int(KeySpace), 0}) {
+        headlessKey(w, key);
+        ASSERT_EQ(g_log.back().w, w);
+        EXPECT_EQ(g_log.back().kind, MsgKind::KeyDown);
+        EXPECT_EQ(g_log.back().id, key);
+    }
 }
 
 // ---- Timers and posted messages ----
@@ -577,18 +676,154 @@ TEST_F(WindowTest, LoopRunsTimersOnTheFakeClockUntilTheIdleHookCloses) {
     EXPECT_EQ(runMessageLoop(), 5);
 }
 
-TEST_F(WindowTest, MessageBoxesAreRecordedAndDarkFrameNoted) {
+TEST_F(WindowTest, DarkFrameNoted) {
     Window* w = top();
     EXPECT_FALSE(headlessDarkFrame(w));
     setDarkFrame(w);
     EXPECT_TRUE(headlessDarkFrame(w));
-    messageBoxWarning(w, L"Audio device init failed (0x88890004).", L"Kestrum");
+}
+
+// ---- The warning box ----
+
+// What a test saw while the box was open, from the idle hook.
+struct BoxVisit {
+    Window* box = nullptr;
+    int ownerTimers = 0;   // Timer messages the owner had heard when the box was first seen
+    int ownerPaints = 0;
+    Rect boxRect;          // its client area on the display
+    int signPixels = 0;    // pixels of the yellow warning sign
+    int textPixels = 0;    // black text pixels right of the sign
+    Rgb okFace = 0;        // the OK button's face
+    bool shownAsBox = false;
+};
+
+constexpr Rgb kSignYellow = rgb(255, 200, 0);
+
+TEST_F(WindowTest, WarningBoxIsAWindowOfItsOwnWhileTheOwnerGoesOnAndTakesNoClicks) {
+    Window* w = top(600, 400);  // at (100, 50)
+    Window* c = child(w, "TestChild", Rect{0, 0, 600, 400});
+    setTimer(w, 1, 33);
+    BoxVisit seen;
+    int closeAt = 0;  // the visit that closes the box
+    int visits = 0;
+    headlessSetIdleHook([&] {
+        Window* box = headlessOpenBox();
+        if (!box) return;
+        ++visits;
+        if (visits == 1) {
+            seen.box = box;
+            seen.ownerTimers = count(w, MsgKind::Timer);
+            seen.ownerPaints = count(c, MsgKind::Paint);
+            const Point p = headlessWindowPos(box);
+            seen.boxRect = Rect{p.x, p.y, p.x + clientRect(box).right, p.y + clientRect(box).bottom};
+            seen.shownAsBox = headlessShown(box) && !headlessMessageBoxes().empty() &&
+                              headlessMessageBoxes().back().box == box;
+            const Canvas* f = headlessFrameOf(box);
+            for (int y = 0; y < f->height(); ++y)
+                for (int x = 0; x < f->width(); ++x) {
+                    seen.signPixels += f->pixel(x, y) == kSignYellow;
+                    const Rgb p = f->pixel(x, y);
+                    seen.textPixels += x >= 70 && y < f->height() - 44 && rgbRed(p) < 96 && rgbGreen(p) < 96 &&
+                                       rgbBlue(p) < 96;
+                }
+            seen.okFace = f->pixel(f->width() - 12 - 88 + 3, f->height() - 22);  // left of "OK"
+            // The owner ignores clicks and its close button while the box is open.
+            headlessClick(300, 200);
+            headlessClose();
+        }
+        if (visits == 2) invalidate(c, false);  // and keeps painting when asked
+        if (visits == closeAt) headlessKey(box, KeyEnter);
+    });
+    closeAt = 30;
+    g_log.clear();
+    messageBoxWarning(c, L"Audio device init failed (0x88890004).", L"Kestrum");
+    headlessSetIdleHook(nullptr);
+
+    EXPECT_EQ(visits, closeAt);
+    ASSERT_NE(seen.box, nullptr);
+    EXPECT_TRUE(seen.shownAsBox);
+    EXPECT_EQ(headlessOpenBox(), nullptr) << "closed by Enter";
     ASSERT_EQ(headlessMessageBoxes().size(), 1u);
-    EXPECT_EQ(headlessMessageBoxes()[0].owner, w);
+    EXPECT_EQ(headlessMessageBoxes()[0].owner, w) << "owned by the control's top-level window";
     EXPECT_EQ(headlessMessageBoxes()[0].text, L"Audio device init failed (0x88890004).");
     EXPECT_EQ(headlessMessageBoxes()[0].caption, L"Kestrum");
-    headlessClearMessageBoxes();
-    EXPECT_TRUE(headlessMessageBoxes().empty());
+    // Centred on the owner's client area.
+    EXPECT_LE(std::abs(seen.boxRect.left + seen.boxRect.right - (2 * 100 + 600)), 1);
+    EXPECT_LE(std::abs(seen.boxRect.top + seen.boxRect.bottom - (2 * 50 + 400)), 1);
+    EXPECT_GT(seen.boxRect.width(), 240);
+    // A warning sign, the text and a light OK button.
+    EXPECT_GT(seen.signPixels, 150);
+    EXPECT_GT(seen.textPixels, 40);
+    EXPECT_EQ(seen.okFace, rgb(225, 225, 225));
+    // The owner's timer kept firing and its child kept painting while the box was open.
+    EXPECT_GT(count(w, MsgKind::Timer), seen.ownerTimers + 20);
+    EXPECT_GT(count(c, MsgKind::Paint), seen.ownerPaints);
+    // Not one click or close reached the owner; after the box, both do again.
+    EXPECT_EQ(count(c, MsgKind::MouseDown), 0);
+    EXPECT_EQ(count(w, MsgKind::Close), 0);
+    headlessClick(300, 200);
+    EXPECT_EQ(count(c, MsgKind::MouseDown), 1);
+}
+
+TEST_F(WindowTest, WarningBoxClosesByKeysByOkAndByItsFrame) {
+    Window* w = top(600, 400);
+    setTimer(w, 1, 33);
+    const std::function<void(Window*)> closers[] = {
+        [](Window* box) { headlessKey(box, KeyEnter); },
+        [](Window* box) { headlessKey(box, KeyEscape); },
+        [](Window* box) { headlessKey(box, KeySpace); },
+        [](Window* box) {
+            const Rect r = clientRect(box);
+            headlessClickIn(box, r.right - 12 - 44, r.bottom - 22);  // the OK button's middle
+        },
+        [](Window* box) { headlessCloseWindow(box); },
+    };
+    for (size_t i = 0; i < std::size(closers); ++i) {
+        SCOPED_TRACE(i);
+        int visits = 0;
+        headlessSetIdleHook([&] {
+            Window* box = headlessOpenBox();
+            if (!box) return;
+            if (++visits == 1) headlessKey(box, 'x');  // any other key leaves it open
+            else closers[i](box);
+        });
+        messageBoxWarning(w, L"Audio device init failed (0x88890004).", L"Kestrum");
+        EXPECT_EQ(visits, 2);
+        EXPECT_EQ(headlessOpenBox(), nullptr);
+    }
+    headlessSetIdleHook(nullptr);
+}
+
+TEST_F(WindowTest, WarningBoxEndsWithAQuitOrWithItsOwner) {
+    // A quit during the box ends it and stays for the loop outside.
+    Window* w = top(600, 400);
+    setTimer(w, 1, 33);
+    headlessSetIdleHook([] {
+        if (headlessOpenBox()) quitLoop(4);
+    });
+    messageBoxWarning(w, L"text", L"Kestrum");
+    EXPECT_EQ(headlessOpenBox(), nullptr);
+    headlessSetIdleHook(nullptr);
+    EXPECT_EQ(runMessageLoop(), 4);
+
+    // The owner destroyed while the box is open: the box goes with it.
+    windowUseHeadless(1024, 768);
+    Window* w2 = top(600, 400);
+    setTimer(w2, 1, 33);
+    Window* box = nullptr;
+    headlessSetIdleHook([&] {
+        if ((box = headlessOpenBox())) destroyWindow(w2);
+    });
+    g_log.clear();
+    messageBoxWarning(w2, L"text", L"Kestrum");
+    headlessSetIdleHook(nullptr);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(headlessMainWindow(), nullptr);
+    EXPECT_EQ(headlessOpenBox(), nullptr);
+    std::vector<Window*> destroyed;
+    for (const Heard& h : g_log)
+        if (h.kind == MsgKind::Destroy) destroyed.push_back(h.w);
+    EXPECT_EQ(destroyed, std::vector<Window*>{w2});
 }
 
 TEST_F(WindowTest, ChildrenAreListedInCreationOrder) {

@@ -68,11 +68,12 @@ protected:
         audioUseFake();
         fakeAudioReset();
     }
-    void start(int displayW = 1024, int displayH = 768) {
+    // frame: the window manager's frame around windows, none when empty.
+    void start(int displayW = 1024, int displayH = 768, const Rect& frame = {}) {
         windowUseHeadless(displayW, displayH);
+        if (frame != Rect{}) headlessSetFrameExtents(frame);
         main_ = interactiveStart();
         ASSERT_NE(main_, nullptr);
-        headlessPointerPlace(-50, -50);
         // The audio thread has opened the device, filled its buffer once and waits (or has
         // ended, when the device failed): the engine renders nothing more until the test
         // plays the device.
@@ -117,19 +118,28 @@ TEST(ControllerSizes, ClientSizeForTheDisplay) {
 TEST_F(ControllerWindow, WindowIsCentredOnTheDisplayWithItsClientSize) {
     struct Case {
         Size display;
+        Rect frame;  // the window manager's, {left, top, right, bottom}; none when all 0
         Rect client;
-        Point pos;
+        Point pos;  // of the client area
     };
-    // An 800 x 600 display is lower than the window: it goes to the top, never above it.
+    // The outer window (client area and frame) is centred; a display lower than it puts it at
+    // the top, never above. Without a frame reported, the client area is centred.
     const Case cases[] = {
-        {{1024, 768}, {0, 0, 560, 760}, {232, 4}},
-        {{1920, 1080}, {0, 0, 960, 760}, {480, 160}},
-        {{2560, 1440}, {0, 0, 1280, 892}, {640, 274}},
-        {{800, 600}, {0, 0, 560, 760}, {120, 0}},
+        {{1024, 768}, {}, {0, 0, 560, 760}, {232, 4}},
+        {{1920, 1080}, {}, {0, 0, 960, 760}, {480, 160}},
+        {{2560, 1440}, {}, {0, 0, 1280, 892}, {640, 274}},
+        {{800, 600}, {}, {0, 0, 560, 760}, {120, 0}},
+        // Outer 562 x 785: (1024 - 562) / 2 = 231, (864 - 785) / 2 = 39, plus the frame.
+        {{1024, 864}, {1, 20, 1, 5}, {0, 0, 560, 760}, {232, 59}},
+        {{1920, 1080}, {8, 37, 8, 8}, {0, 0, 960, 760}, {480, 174}},
+        {{2560, 1440}, {4, 30, 6, 2}, {0, 0, 1280, 892}, {639, 288}},
+        // Outer 785 high on a 768 display: the frame's top at 0, the client below it.
+        {{1024, 768}, {1, 20, 1, 5}, {0, 0, 560, 760}, {232, 20}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.display.cx) + " x " + std::to_string(c.display.cy));
-        start(c.display.cx, c.display.cy);
+        SCOPED_TRACE(std::to_string(c.display.cx) + " x " + std::to_string(c.display.cy) + " frame top " +
+                     std::to_string(c.frame.top));
+        start(c.display.cx, c.display.cy, c.frame);
         EXPECT_EQ(clientRect(main_), c.client);
         EXPECT_EQ(headlessWindowPos(main_).x, c.pos.x);
         EXPECT_EQ(headlessWindowPos(main_).y, c.pos.y);
@@ -387,11 +397,47 @@ TEST_F(ControllerWindow, FailedDeviceShowsOneBoxAndTheWindowGoesOn) {
     start();
     EXPECT_LT(audioResult(g_ac), 0);
     EXPECT_TRUE(headlessMessageBoxes().empty());  // reported at the next status tick
+
+    // While the box is open: the rain moves, the main window keeps repainting, a click on
+    // start/stop does nothing, and the tick that opened it has not gone on yet.
+    auto heads = [] {
+        std::vector<float> ys;
+        for (const RainCol& c : g_rain) ys.push_back(c.y);
+        return ys;
+    };
+    std::vector<float> rainAtOpen, rainLater;
+    int presentsAtOpen = -1, presentsLater = -1, visits = 0;
+    std::wstring voiceDuring;
+    setWindowText(lVoice, L"before the tick");
+    headlessSetIdleHook([&] {
+        Window* box = headlessOpenBox();
+        if (!box) return;
+        ++visits;
+        if (visits == 1) {
+            rainAtOpen = heads();
+            presentsAtOpen = headlessPresentCount();
+            voiceDuring = text(lVoice);
+            clickButton(g_rcTog);
+            // The rain steps by the real clock.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } else if (visits == 40) {
+            rainLater = heads();
+            presentsLater = headlessPresentCount();
+            headlessKey(box, KeyEnter);
+        }
+    });
     tick2();
+    headlessSetIdleHook(nullptr);
+    ASSERT_EQ(visits, 40);
     ASSERT_EQ(headlessMessageBoxes().size(), 1u);
     EXPECT_EQ(headlessMessageBoxes()[0].owner, main_);
     EXPECT_EQ(headlessMessageBoxes()[0].text, L"Audio device init failed (0xA0010013).");
     EXPECT_EQ(headlessMessageBoxes()[0].caption, L"Kestrum");
+    EXPECT_EQ(headlessOpenBox(), nullptr);
+    EXPECT_EQ(voiceDuring, L"before the tick");
+    EXPECT_NE(rainLater, rainAtOpen);
+    EXPECT_GT(presentsLater, presentsAtOpen + 30);
+    EXPECT_FALSE(g_live) << "the click while the box was open did nothing";
     // The rest of that tick ran after the box.
     EXPECT_EQ(text(lVoice), L"STATION  --/03");
 
@@ -457,20 +503,59 @@ TEST_F(ControllerWindow, HoverFollowsTheButtonRectangles) {
         {{100, 331}, 0},   {{32, 345}, 116},  {{274, 368}, 116}, {{280, 350}, 0},   {{285, 345}, 117},
         {{527, 368}, 117}, {{528, 368}, 0},   {{-40, -40}, 0},
     };
+    // The look changes at the animation tick after the pointer's move, not before.
     for (const Case& c : cases) {
-        headlessPointerPlace(c.p.x, c.p.y);
+        const int before = g_hover;
+        headlessPointerMove(c.p.x, c.p.y);
+        EXPECT_EQ(g_hover, before);
         ASSERT_TRUE(headlessFireTimer(main_, 1));
         EXPECT_EQ(g_hover, c.id) << c.p.x << ", " << c.p.y;
     }
-    // Without a pointer position the hovered button stays as it was.
-    headlessPointerPlace(300, 300);
+    // The pointer leaving the window hovers nothing from the next tick on.
+    headlessPointerMove(300, 300);
     ASSERT_TRUE(headlessFireTimer(main_, 1));
     ASSERT_EQ(g_hover, 101);
-    headlessSetPointerKnown(false);
-    headlessPointerPlace(40, 300);
-    ASSERT_TRUE(headlessFireTimer(main_, 1));
+    headlessPointerLeave();
     EXPECT_EQ(g_hover, 101);
-    headlessSetPointerKnown(true);
+    ASSERT_TRUE(headlessFireTimer(main_, 1));
+    EXPECT_EQ(g_hover, 0);
+}
+
+TEST_F(ControllerWindow, StationLineTakesItsColourAtTheNextTickAfterStartAndStop) {
+    // No device: the engine never moves, so the station line's text stays the same
+    // whether the scanner runs or not. Only its colour tells.
+    fakeAudioFailNext(AudioStepOpen, 19);
+    start();
+    headlessSetIdleHook([] {
+        if (Window* box = headlessOpenBox()) headlessKey(box, KeyEscape);
+    });
+    tick2();
+    headlessSetIdleHook(nullptr);
+    const Rect line = windowRect(lVoice);
+    auto inked = [&](Rgb c) {
+        int n = 0;
+        for (int y = line.top; y < line.bottom; ++y)
+            for (int x = line.left; x < line.right; ++x) n += headlessPixel(x, y) == c;
+        return n;
+    };
+    constexpr Rgb kBright = rgb(185, 255, 214), kDim = rgb(98, 140, 116);
+    ASSERT_EQ(text(lVoice), L"STATION  --/03");
+    EXPECT_GT(inked(kDim), 0);
+    EXPECT_EQ(inked(kBright), 0);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        clickButton(g_rcTog);
+        ASSERT_TRUE(g_live);
+        tick2();
+        EXPECT_EQ(text(lVoice), L"STATION  --/03");
+        EXPECT_GT(inked(kBright), 0);
+        EXPECT_EQ(inked(kDim), 0);
+        clickButton(g_rcTog);
+        ASSERT_FALSE(g_live);
+        tick2();
+        EXPECT_GT(inked(kDim), 0);
+        EXPECT_EQ(inked(kBright), 0);
+    }
 }
 
 // The close path, step by step: which of its four steps (the engine stopped, the audio stop

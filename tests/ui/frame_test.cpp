@@ -3,7 +3,12 @@
 // live, and the looks that follow a click or the pointer.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 #include "paint_support.h"
+#include "platform/paths.h"
 #include "platform/window_headless.h"
 #include "ui/controller.h"
 
@@ -23,7 +28,6 @@ protected:
         windowUseHeadless(1024, 768);
         main_ = interactiveStart();
         ASSERT_NE(main_, nullptr);
-        headlessPointerPlace(-50, -50);  // away from every button
         headlessAdvanceMs(100);
     }
     void TearDown() override {
@@ -101,6 +105,53 @@ TEST_F(PictureFrame, HoverLookFollowsThePointer) {
     headlessPointerMove(-50, -50);
     headlessAdvanceMs(40);
     EXPECT_EQ(px(render.left + 30, render.top + 5), plain);
+}
+
+TEST_F(PictureFrame, BottomLinesShowTheirWholeTextAtEveryScale) {
+    // The saved file's name with its underscores, and a station name that reaches below the
+    // baseline: every row of their ink shows in the 13-pixel lines at every scale, exactly as
+    // the text drawn freely in the same font.
+    headlessSetDisplaySize(2560, 1600);
+    struct Line {
+        Window** label;
+        std::wstring text;
+    };
+    const Line lines[] = {
+        {&lStatus, L"SAVED kestrum_20261211_142739.wav"},
+        {&lVoice, L"STATION 02/19  Happy gypsy jazz"},
+    };
+    for (int tenths = 10; tenths <= 17; ++tenths) {
+        const float scale = float(tenths) / 10.0f;
+        headlessResize(int(std::lround(kW * scale)), int(std::lround(kH * scale)));
+        SCOPED_TRACE("scale " + std::to_string(g_f));
+        ASSERT_NEAR(g_f, scale, 0.002f);
+        for (const Line& l : lines) {
+            SCOPED_TRACE(wideToUtf8(l.text));
+            setWindowText(*l.label, l.text);
+            headlessPump();
+            const Rect r = windowRect(*l.label);
+            ASSERT_EQ(r.height(), S(13));
+
+            auto free = Canvas::create(r.width(), 3 * r.height());
+            free->fillRect(Rect{0, 0, r.width(), 3 * r.height()}, g_panelBrush);
+            free->setFont(g_fontMono);
+            free->setTextColor(rgb(98, 140, 116));
+            free->setTransparentText(true);
+            free->textOut(0, r.height(), l.text);
+            auto inkRows = [&](auto pixelAt, int rows) {
+                std::vector<int> n;
+                for (int y = 0; y < rows; ++y) {
+                    int k = 0;
+                    for (int x = 0; x < r.width(); ++x) k += pixelAt(x, y) != g_panelBrush;
+                    if (k) n.push_back(k);
+                }
+                return n;
+            };
+            const auto want = inkRows([&](int x, int y) { return free->pixel(x, y); }, 3 * r.height());
+            const auto got = inkRows([&](int x, int y) { return px(r.left + x, r.top + y); }, r.height());
+            EXPECT_EQ(got, want);
+        }
+    }
 }
 
 TEST_F(PictureFrame, LargestScale) {
