@@ -167,7 +167,15 @@ same() {  # A B PART -> 0 when PART of shots A and B is identical
   d=$(compare -metric AE "$out/shots/$1_$3.png" "$out/shots/$2_$3.png" null: 2>&1)
   [ "${d%% *}" = "0" ]
 }
-click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; xdotool mousemove --window "$wid" 280 180; }
+# A click that a busy window thread still takes: the pointer stays on the control until the
+# program has had time to handle the press (a late press finds the button already up and
+# the pointer wherever it is then).
+click() {
+  xdotool mousemove --sync --window "$wid" "$1" "$2"
+  xdotool mousedown 1; sleep 0.3; xdotool mouseup 1
+  sleep 1.5
+  xdotool mousemove --window "$wid" 280 180
+}
 
 # Controls at the 560 x 760 client area: start/stop {32, 285, 274, 331}, render
 # {286, 285, 528, 331}, echo {32, 345, 275, 369}, reverb {285, 345, 528, 369}, the volume
@@ -189,39 +197,42 @@ done
 if [ -n "$moved" ]; then pass "START: the dial moves (seen after $moved s)"
 else fail "dial line unchanged for 60 s after START (the engine does not run)"; fi
 
-click 153 357
-sleep 1
-click 406 357
-sleep 1
-click 153 357
-sleep 1
-click 406 357
-sleep 1
-alive "ECHO and REVERB"
-pass "ECHO and REVERB switched off and on again"
-
-# The knob of the volume slider (at 100 %) dragged leftwards, slowly enough that a busy
-# window thread still sees the press before the motion; a second try if it did not take.
-drag_volume() {
-  xdotool mousemove --sync --window "$wid" 519 539
-  sleep 0.3
-  xdotool mousedown 1
-  sleep 0.3
-  for x in 480 420 360 300 240; do xdotool mousemove --sync --window "$wid" "$x" 539; sleep 0.2; done
-  sleep 0.3
-  xdotool mouseup 1
-  xdotool mousemove --window "$wid" 280 180
-  sleep 1.5
-}
-shot vol_0; crop vol_0 vol "$volText"
-for try in 1 2; do
-  drag_volume
-  alive "volume drag"
-  shot "vol_$try"; crop "vol_$try" vol "$volText"
-  same vol_0 "vol_$try" vol || break
+# ECHO off, REVERB on, ECHO on, REVERB off: each click must change its button's picture.
+echoBox=243x24+32+345
+verbBox=243x24+285+345
+toggled=0
+k=0
+for step in "153 357 $echoBox" "406 357 $verbBox" "153 357 $echoBox" "406 357 $verbBox"; do
+  set -- $step
+  k=$((k + 1))
+  shot "fx_${k}a"; crop "fx_${k}a" box "$3"
+  click "$1" "$2"
+  sleep 0.5
+  shot "fx_${k}b"; crop "fx_${k}b" box "$3"
+  same "fx_${k}a" "fx_${k}b" box || toggled=$((toggled + 1))
 done
-if same vol_0 "vol_$try" vol; then fail "the volume value did not change under two drags"
-else pass "volume dragged (try $try)"; fi
+alive "ECHO and REVERB"
+[ "$toggled" = 4 ] && pass "ECHO and REVERB switched off and on again"   || fail "only $toggled of 4 ECHO/REVERB clicks changed their button"
+
+# The volume slider: a press on its track sets the value there at once; the button is held
+# until the value text shows the change (so the program handles the press while the button
+# is still down), then dragged further left and released.
+shot vol_0; crop vol_0 vol "$volText"
+xdotool mousemove --sync --window "$wid" 360 539
+xdotool mousedown 1
+changed=
+for i in $(seq 1 30); do
+  sleep 0.5
+  shot "vol_$i"; crop "vol_$i" vol "$volText"
+  if ! same vol_0 "vol_$i" vol; then changed=$i; break; fi
+done
+for x in 330 300 270 240; do xdotool mousemove --sync --window "$wid" "$x" 539; sleep 0.3; done
+xdotool mouseup 1
+sleep 1
+xdotool mousemove --window "$wid" 280 180
+alive "volume drag"
+if [ -n "$changed" ]; then pass "volume dragged"
+else fail "the volume value did not change for 15 s under the held button"; fi
 
 click 153 308
 sleep 1.5
