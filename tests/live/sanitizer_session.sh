@@ -206,10 +206,25 @@ k=0
 for step in "153 357 $echoBox" "406 357 $verbBox" "153 357 $echoBox" "406 357 $verbBox"; do
   set -- $step
   k=$((k + 1))
+  # The pointer rests on the button first, so that its hover look is in both pictures.
+  # Held until the button shows the press (at most 5 s), so that a slow program takes the
+  # press while the button is still down; then released, and the switch must show.
+  xdotool mousemove --sync --window "$wid" "$1" "$2"
+  sleep 1.5
   shot "fx_${k}a"; crop "fx_${k}a" box "$3"
-  click "$1" "$2"
-  sleep 0.5
-  shot "fx_${k}b"; crop "fx_${k}b" box "$3"
+  xdotool mousedown 1
+  for i in $(seq 1 10); do
+    sleep 0.5
+    shot "fx_${k}p"; crop "fx_${k}p" box "$3"
+    same "fx_${k}a" "fx_${k}p" box || break
+  done
+  xdotool mouseup 1
+  for i in $(seq 1 20); do
+    sleep 0.5
+    shot "fx_${k}b"; crop "fx_${k}b" box "$3"
+    same "fx_${k}a" "fx_${k}b" box || same "fx_${k}p" "fx_${k}b" box || break
+  done
+  xdotool mousemove --window "$wid" 280 180
   same "fx_${k}a" "fx_${k}b" box || toggled=$((toggled + 1))
 done
 alive "ECHO and REVERB"
