@@ -2,8 +2,9 @@
 # Sets up, builds and runs every test: the unit tests, the tests with a real display and a
 # real sound server (they start their own Xvfb and PulseAudio), the set-up split, the
 # installed program and its Debian package (tests/install), the unit tests again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, and
-# a short run of each fuzz target.
+# AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, the
+# program itself from both sanitizer builds through a scripted window session, and a short
+# run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh test
@@ -24,6 +25,13 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SAN
 echo "== ThreadSanitizer (engine and decode worker)"
 bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_SANITIZE=thread -DKESTRUM_BENCH=OFF
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j"$jobs" -L engine)
+
+echo "== the live program under the sanitizers (a scripted window session each)"
+# Both sessions run, and the stage fails after them if either failed.
+session_ok=true
+bash tests/live/sanitizer_session.sh build-asan/kestrum asan || session_ok=false
+bash tests/live/sanitizer_session.sh build-tsan/kestrum tsan || session_ok=false
+$session_ok
 
 echo "== fuzz targets (short runs)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUM_FUZZ=ON -DKESTRUM_TESTS=OFF -DKESTRUM_BENCH=OFF >/dev/null

@@ -414,8 +414,9 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     e.volume.store(source.volume.load());
     e.echoOn.store(source.echoOn.load());
     e.verbOn.store(source.verbOn.load());
-    e.echoMix = source.echoMix;
-    e.verbMix = source.verbMix;
+    // The live engine's audio thread stores these once per block: take them as they are now.
+    e.echoMix.store(source.echoMix.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    e.verbMix.store(source.verbMix.load(std::memory_order_relaxed), std::memory_order_relaxed);
     e.running.store(1);
 
     const int64_t total = int64_t(seconds) * kRate;

@@ -237,7 +237,9 @@ void Engine::render(float* out, int frames) {
     // The mixer's state lives in locals for the block and is stored back after it.
     Biquad hp = sigHp, peak = sigPeak, lp = sigLp, noiseHp = nzHp, noiseLp = nzLp;
     uint64_t noiseState = noiseRng;
-    float drifting = drift, idle = idleGain, gain = volSm, echoAmt = echoMix, verbAmt = verbMix;
+    float drifting = drift, idle = idleGain, gain = volSm;
+    float echoAmt = echoMix.load(std::memory_order_relaxed);
+    float verbAmt = verbMix.load(std::memory_order_relaxed);
     float* echoLine = echoBuf.data();
     int echoAt = echoPos;
     float echoState = echoLp;
@@ -311,8 +313,8 @@ void Engine::render(float* out, int frames) {
     drift = drifting;
     idleGain = idle;
     volSm = gain;
-    echoMix = echoAmt;
-    verbMix = verbAmt;
+    echoMix.store(echoAmt, std::memory_order_relaxed);
+    verbMix.store(verbAmt, std::memory_order_relaxed);
     echoPos = echoAt;
     echoLp = echoState;
     scopePos.store(k, std::memory_order_relaxed);

@@ -5,7 +5,8 @@
 // Threads: render() and every member it touches belong to one rendering thread (the audio
 // thread for g_engine, the caller for a local engine). The six parameters may be written
 // from any thread (sequentially consistent stores); render() loads each once per call.
-// The display values are written by the rendering thread and read by the window thread
+// The display values, and the smoothed effect amounts echoMix and verbMix (which a render
+// from the window copies), are written by the rendering thread and read by the window thread
 // without a lock; each is a 32-bit atomic accessed with relaxed order (a plain move on x86).
 // The trace fields (phase, dialFreq, cur, chan, chanPos, chanLen, clipPhase) are read by the
 // rendering thread itself between render() calls.
@@ -114,8 +115,10 @@ public:
     float echoLp = 0.0f;                    // echo feedback low-pass state
     Reverb verb;
     float volSm = 0.0f;     // smoothed output gain
-    float echoMix = 1.0f;   // smoothed echo amount 0..1
-    float verbMix = 0.0f;   // smoothed reverb amount 0..1
+    // The smoothed effect amounts, published for the offline renderer on another thread:
+    // render() loads them once per call and stores them back once (relaxed order).
+    std::atomic<float> echoMix{1.0f};  // smoothed echo amount 0..1
+    std::atomic<float> verbMix{0.0f};  // smoothed reverb amount 0..1
     float idleGain = 1.0f;  // static gain of dwells without a clip, 0..1
     float drift = 0.0f;     // slow wander of the static amplitude
     std::vector<float> dropped;  // a late clip not taken, kept until the next start of a run
