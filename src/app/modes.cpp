@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <unistd.h>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"

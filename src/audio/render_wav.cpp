@@ -16,9 +16,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "base/rng.h"
 #include "catalog/decoder.h"
 #include "engine/engine.h"
-#include "engine/rng.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 

@@ -15,7 +15,7 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog/recording.h"
 
 namespace {

@@ -17,10 +17,10 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
-#include "app/static_order.h"
+#include "base/program.h"
+#include "base/rng.h"
+#include "base/static_order.h"
 #include "catalog/recording.h"
-#include "engine/rng.h"
 #include "platform/clock.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"

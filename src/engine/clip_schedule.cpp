@@ -2,9 +2,9 @@
 // the hand-over with the decode worker (live) or decoding in place (offline), and adoption.
 #include <cassert>
 
+#include "base/rng.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
-#include "engine/rng.h"
 
 void Engine::queueDecode(int i) {
     if (i < 0 || size_t(i) >= clips.size()) return;

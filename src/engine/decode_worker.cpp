@@ -1,6 +1,6 @@
 #include "engine/decode_worker.h"
 
-#include "app/static_order.h"
+#include "base/static_order.h"
 #include "catalog/station.h"
 
 DecodeWorker g_dec KESTRUM_STATIC(KESTRUM_ORDER_DEC);

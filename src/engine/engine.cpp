@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "app/static_order.h"
+#include "base/rng.h"
+#include "base/static_order.h"
 #include "catalog/station.h"
 #include "engine/fp_mode.h"
-#include "engine/rng.h"
 #include "platform/clock.h"
 
 Engine g_engine KESTRUM_STATIC(KESTRUM_ORDER_ENGINE);

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/static_order.h"
-#include "engine/rng.h"
+#include "base/rng.h"
+#include "base/static_order.h"
 #include "platform/clock.h"
 #include "ui/ui_state.h"
 

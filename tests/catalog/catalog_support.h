@@ -14,7 +14,7 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
 
