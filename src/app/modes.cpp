@@ -4,13 +4,13 @@
 #include <cwchar>
 #include <unistd.h>
 
-#include "base/program.h"
+#include "app/interactive.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
+#include "base/program.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/paths.h"
-#include "ui/controller.h"
 
 namespace {
 

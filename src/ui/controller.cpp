@@ -10,7 +10,6 @@
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"
-#include "engine/decode_worker.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -94,9 +93,16 @@ std::wstring renderFileName(int year, int month, int day, int hour, int minute, 
 
 // ---- Start-up ----
 
-Window* interactiveStart() {
+namespace {
+
+void (*closeHandler)(Window*) = nullptr;
+
+}  // namespace
+
+Window* openMainWindow(void (*onClose)(Window*)) {
     resetControllerState();
     g_renderDir = folderOf(programPath());
+    closeHandler = onClose;
 
     registerWindowClass(kSliderClass, SliderProc, CursorShape::Hand);
     registerWindowClass(kMainClass, WndProc, CursorShape::Arrow);
@@ -123,26 +129,12 @@ Window* interactiveStart() {
 
     setDarkFrame(w);
     showWindow(w);
-
-    g_dec.start();
-    audioStart(g_ac);
-
-    setTimer(w, kTimerAnim, kAnimPeriodMs);
-    setTimer(w, kTimerStatus, kStatusPeriodMs);
     return w;
 }
 
-int interactiveLoop() {
-    const int code = runMessageLoop();
-    // The close path only asks the audio thread to stop; it must have left Engine::render
-    // before g_engine is destroyed at exit.
-    audioJoin(g_ac);
-    return code;
-}
-
-int runInteractive() {
-    if (!interactiveStart()) return 1;
-    return interactiveLoop();
+void startTimers(Window* w) {
+    setTimer(w, kTimerAnim, kAnimPeriodMs);
+    setTimer(w, kTimerStatus, kStatusPeriodMs);
 }
 
 // ---- Controls ----
@@ -307,10 +299,8 @@ void statusTick(Window* w) {
 }
 
 void closeMain(Window* w) {
-    g_engine.running.store(0);
-    audioStopRequest(g_ac);
-    g_dec.stop();
-    destroyWindow(w);
+    if (closeHandler) closeHandler(w);
+    else destroyWindow(w);
 }
 
 }  // namespace

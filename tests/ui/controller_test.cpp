@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/interactive.h"
 #include "audio/device_output.h"
 #include "catalog/station.h"
 #include "engine/decode_worker.h"

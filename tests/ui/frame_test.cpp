@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "paint_support.h"
+#include "app/interactive.h"
 #include "platform/window_headless.h"
 #include "ui/controller.h"
 
