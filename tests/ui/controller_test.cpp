@@ -147,7 +147,7 @@ TEST_F(ControllerWindow, StartUpMakesTheWindowControlsTimersAndThreads) {
     EXPECT_TRUE(headlessDarkFrame(main_));
     EXPECT_EQ(headlessTimerPeriodMs(main_, 1), 33);
     EXPECT_EQ(headlessTimerPeriodMs(main_, 2), 250);
-    EXPECT_TRUE(g_dec.th.joinable());
+    EXPECT_TRUE(g_dec.running());
     EXPECT_EQ(fakeAudioRecord().opens, 1);
     EXPECT_GE(audioResult(g_ac), 0);
 
@@ -503,7 +503,7 @@ struct CloseSteps {
     static inline std::vector<std::pair<std::string, CloseState>> seen;
 
     static void note(const char* moment) {
-        const CloseState s{g_engine.running.load() == 0, !g_ac.active.load(), g_dec.quit.load(), !g_dec.th.joinable(),
+        const CloseState s{g_engine.running.load() == 0, !g_ac.active.load(), g_dec.snapshot().quit, !g_dec.running(),
                            destroyed.load()};
         const std::lock_guard<std::mutex> hold(lock);
         seen.emplace_back(moment, s);
