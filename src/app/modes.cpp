@@ -8,6 +8,7 @@
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "base/program.h"
+#include "base/sample_rate.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/paths.h"
@@ -30,8 +31,8 @@ void showProgress(int64_t done, int64_t total, void* ctx) {
     const int percent = int(done * 100 / total);
     if (percent == line->lastPercent) return;
     line->lastPercent = percent;
-    std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / 48000.0,
-                 double(total) / 48000.0);
+    std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / kSampleRateHz,
+                 double(total) / kSampleRateHz);
 }
 
 int renderCommand(const std::vector<std::wstring>& args) {

@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/sample_rate.h"
 #include "engine/engine.h"
+
+// The device stream carries the engine's samples unchanged: one rate for both.
+static_assert(kAudioRateHz == kSampleRateHz);
 
 // Constructed at the default priority, after the prioritised statics (g_engine among them),
 // so it is destroyed before them: its destructor joins the thread while the engine exists.

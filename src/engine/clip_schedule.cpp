@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "base/rng.h"
+#include "base/sample_rate.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 
@@ -24,7 +25,7 @@ void Engine::adoptClip(int i, std::vector<float>& clip) {
     ready[i] = 1;
     if (!clips[i].empty()) {
         const float u = uniformOf(xorshift64(rng));
-        clipPhase[i] = double(u) * double(clips[i].size()) / 48000.0;
+        clipPhase[i] = double(u) * double(clips[i].size()) / kSampleRateHz;
     }
 }
 

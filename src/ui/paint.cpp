@@ -39,8 +39,7 @@ constexpr Rgb kMinorTick = rgb(30, 62, 44);
 constexpr Rgb kMarker = rgb(36, 84, 58);
 constexpr Rgb kPanelFill = rgb(9, 14, 10);
 
-constexpr float kDialLowMHz = 87.5f;
-constexpr float kDialSpanMHz = 20.5f;  // 87.5 .. 108.0
+constexpr float kDialSpanMHz = kBandHighMHz - kBandLowMHz;  // 20.5, exact in float
 constexpr int kEnginePhaseLocked = 1;  // the engine's "locked on a signal" display phase
 
 }  // namespace
@@ -99,7 +98,7 @@ struct Dial {
     // Scale position of a frequency, half away from zero. Values far off the scale are
     // limited first so that the rounding stays in range; the result is the same.
     int x(float f) const {
-        float v = (f - kDialLowMHz) / kDialSpanMHz * float(span) + float(xL);
+        float v = (f - kBandLowMHz) / kDialSpanMHz * float(span) + float(xL);
         if (!(v > -1.0e6f)) v = -1.0e6f;  // also catches NaN
         if (v > 1.0e6f) v = 1.0e6f;
         return int(std::lround(v));
@@ -144,7 +143,7 @@ void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
     // Scale: baseline, ticks, labels.
     line(dc, d.xL, d.yB, d.xR, d.yB, kFrame);
     for (int k = 0; k <= 82; ++k) {
-        const int x = d.x(kDialLowMHz + 0.25f * float(k));
+        const int x = d.x(kBandLowMHz + 0.25f * float(k));
         const bool major = k % 8 == 2;
         const int len = major ? S(7) : S(4);
         line(dc, x, d.yB - len, x, d.yB, major ? kMedium : kMinorTick);
