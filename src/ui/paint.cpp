@@ -13,31 +13,18 @@
 #include "engine/engine.h"
 #include "ui/layout.h"
 #include "ui/paint.h"
+#include "ui/palette.h"
 #include "ui/rain.h"
 #include "ui/ui_state.h"
 
 // ---- Brushes and helpers ----
 
-Rgb g_panelBrush = rgb(9, 14, 10);
+Rgb g_panelBrush = palette::kPanel;
 Rgb g_grad[64];
 
 namespace {
 
-constexpr Rgb kBoxFill = rgb(4, 8, 5);
-constexpr Rgb kFrame = rgb(20, 48, 31);
-constexpr Rgb kGrid = rgb(13, 22, 15);
-constexpr Rgb kBright = rgb(185, 255, 214);
-constexpr Rgb kMedium = rgb(140, 190, 160);
-constexpr Rgb kDim = rgb(98, 140, 116);
-constexpr Rgb kLive = rgb(57, 255, 136);
-constexpr Rgb kTraceStopped = rgb(28, 62, 43);
-constexpr Rgb kScopeCentre = rgb(16, 34, 24);
-constexpr Rgb kScanning = rgb(255, 181, 71);
-constexpr Rgb kStopped = rgb(255, 92, 77);
-constexpr Rgb kPillFill = rgb(9, 16, 11);
-constexpr Rgb kMinorTick = rgb(30, 62, 44);
-constexpr Rgb kMarker = rgb(36, 84, 58);
-constexpr Rgb kPanelFill = rgb(9, 14, 10);
+using namespace palette;
 
 constexpr float kDialSpanMHz = kBandHighMHz - kBandLowMHz;  // 20.5, exact in float
 constexpr int kEnginePhaseLocked = 1;  // the engine's "locked on a signal" display phase
@@ -45,7 +32,7 @@ constexpr int kEnginePhaseLocked = 1;  // the engine's "locked on a signal" disp
 }  // namespace
 
 void createPanelBrushes() {
-    g_panelBrush = kPanelFill;
+    g_panelBrush = kPanel;
     for (int i = 0; i < 64; ++i) {
         const float t = float(i) / 63.0f;
         g_grad[i] = rgb(5 + int(5.0f * t), 8 + int(8.0f * t), 6 + int(5.0f * t));
@@ -257,7 +244,7 @@ void paintPanel(Canvas& dc, int w, int h) {
 
     // Control panel with its own dimmer rain, and the credit at its foot.
     const Rect q{g_scope.left - S(8), g_scope.bottom + S(8), w - S(16), h - S(16)};
-    roundR(dc, q, S(14), kPanelFill, kFrame);
+    roundR(dc, q, S(14), kPanel, kFrame);
     paintRain(dc, Rect{q.left + 6, q.top + 2, q.right - 4, q.bottom - 2}, 0.38f);
     dc.setTransparentText(true);
     dc.setFont(g_fontTiny);

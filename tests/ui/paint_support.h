@@ -13,6 +13,7 @@
 #include "platform/canvas.h"
 #include "ui/layout.h"
 #include "ui/paint.h"
+#include "ui/palette.h"
 #include "ui/rain.h"
 #include "ui/ui_state.h"
 
