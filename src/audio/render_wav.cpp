@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "base/file_handle.h"
 #include "base/rng.h"
 #include "base/sample_rate.h"
 #include "catalog/decoder.h"
@@ -133,13 +134,6 @@ void freeSlot(int& slot) {
 
 // ---- Staged files ----
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
-
 // A file written under a temporary name beside its final path and moved into place by
 // commit(); destroying it uncommitted removes the temporary file. Paths that are not
 // regular files (devices, FIFOs) are written directly.
@@ -252,7 +246,7 @@ private:
     static bool fsyncIfRegular(int fd) { return ::fsync(fd) == 0 || errno == EINVAL; }
 
     std::string final_, temp_;
-    File file_;
+    FileHandle file_;
     bool direct_ = false;
     int slot_ = -1;  // the clean-up slot naming temp_, -1 for none
 };

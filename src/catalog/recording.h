@@ -7,14 +7,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
+#include "base/file_handle.h"
 
 // Opens a regular file for reading ("rb"). Null when it cannot be opened, when the path
 // holds a zero character, or when it names something that is not a regular file (a folder
