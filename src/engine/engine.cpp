@@ -143,6 +143,8 @@ bool Engine::decodeHere(int i, std::vector<float>& out) {
 
 // A fresh run: clock at 0, all clips cleared, and the dial on a random station whose clip
 // is ready, decoded here; after 12 failures on the last station tried, in static.
+// FIXME(engine): at every start the first clip is decoded on the rendering thread, the
+// audio thread for g_engine, which allocates and reads the recording inside render().
 void Engine::startRun() {
     started = true;
     clock = 0.0;

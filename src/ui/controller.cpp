@@ -222,8 +222,9 @@ void toggleScanner() {
     setWindowText(lStatus, g_live ? kStatusLive : kStatusStopped);
 }
 
-// 60 seconds into a WAV file beside the program, on this thread: the window does not
-// respond until it is written.
+// 60 seconds into a WAV file beside the program, on this thread.
+// FIXME(ui): the render blocks the window thread; the window does not respond (no repaint,
+// no close) until the file is written.
 void renderButton() {
     const LocalTime t = localTimeNow();
     const std::wstring name = renderFileName(t.year, t.month, t.day, t.hour, t.minute, t.second);
