@@ -75,5 +75,4 @@ Window* windowCoreLastTopLevel();        // most recently created top-level stil
 const Canvas* windowCoreFrame(Window* top);  // the composed frame, composed now if out of date
 bool windowCoreFireTimer(Window* w, int id); // Timer{id} now, if that timer exists
 int windowCoreTimerPeriod(Window* w, int id);
-bool windowCoreAlive(Window* w);
 std::vector<Window*> windowCoreChildren(Window* w);  // in creation order; empty when w is gone
