@@ -21,10 +21,6 @@ namespace {
 // running audio thread touches it.
 float mono[kAudioPieceFrames];
 
-// The backend's own diagnostics go nowhere: the decode log holds one line per clip attempt
-// and decoded clip only, and stays empty in the device test.
-void routeDeviceLog() { audioSetErrorLog(nullptr); }
-
 // A failing queued-frames or space request: an underrun is recovered and serving goes on
 // (true); anything else means the device is lost (false).
 bool recoverFrom(AudioCtx& ctx, int32_t code) {
@@ -166,7 +162,6 @@ int audioThread(AudioCtx* param) {
 
 void audioStart(AudioCtx& ctx) {
     if (ctx.thread.joinable()) audioJoin(ctx);
-    routeDeviceLog();
     ctx.hr.store(kAudioFail);
     ctx.readyEvent.reset();
     ctx.ended.store(false);
@@ -198,7 +193,6 @@ void audioJoin(AudioCtx& ctx) {
 // ---- Device test ----
 
 bool audioDeviceTest() {
-    routeDeviceLog();
     AudioCtx ctx;
     const int32_t hr = audioOpen(ctx);
     ctx.hr.store(hr);
