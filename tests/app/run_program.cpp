@@ -66,18 +66,6 @@ ProgramRun runProgramAt(const std::string& exe, const std::vector<std::string>& 
     return run;
 }
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "kestrum-test-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    path_ = mkdtemp(buf.data());
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 long fileSize(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0 ? long(st.st_size) : -1;

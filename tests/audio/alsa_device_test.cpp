@@ -19,6 +19,7 @@
 
 #include "audio/device_output.h"
 #include "platform/audio_device.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -55,8 +56,7 @@ struct NoDeviceCase {
 class AlsaNoDevice : public ::testing::TestWithParam<NoDeviceCase> {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kestrum_alsa_" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        dir_ = tmp_.path();
         const NoDeviceCase& c = GetParam();
         std::string path = (dir_ / "asound.conf").string();
         std::ofstream(path) << c.config;
@@ -70,9 +70,9 @@ protected:
     void TearDown() override {
         audioUseFake();
         env_.clear();
-        fs::remove_all(dir_);
     }
 
+    TempDir tmp_;  // removed when the fixture goes
     fs::path dir_;
     std::vector<ScopedEnv> env_;
 };
@@ -134,8 +134,7 @@ namespace {
 class AlsaNullDevice : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kestrum_alsa_null_" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        dir_ = tmp_.path();
         record_ = (dir_ / "taken.raw").string();
         std::ofstream(dir_ / "asound.conf") << "pcm.!default {\n  type file\n  slave.pcm { type null }\n  file \""
                                             << record_ << "\"\n  format \"raw\"\n}\n";
@@ -146,7 +145,6 @@ protected:
         g_deviceRoom = -1;
         audioUseFake();
         env_.clear();
-        fs::remove_all(dir_);
     }
 
     // Fills and releases `frames` frames, both channels counting on from the last release.
@@ -181,6 +179,7 @@ protected:
         return left;
     }
 
+    TempDir tmp_;  // removed when the fixture goes
     fs::path dir_;
     std::string record_;
     std::vector<ScopedEnv> env_;

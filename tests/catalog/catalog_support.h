@@ -17,6 +17,7 @@
 #include "base/program.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 namespace cattest {
 
@@ -39,8 +40,7 @@ inline void writeBytes(const std::filesystem::path& path, const std::vector<unsi
 class ProgramFolder {
 public:
     ProgramFolder() {
-        char tmpl[] = "/tmp/kestrum_catalog_XXXXXX";
-        root_ = mkdtemp(tmpl);
+        root_ = dir_.path();
         std::filesystem::create_directory(radio());
         savedDir_ = g_dir;
         savedInst_ = g_hInst;
@@ -50,8 +50,6 @@ public:
     ~ProgramFolder() {
         g_dir = savedDir_;
         g_hInst = savedInst_;
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
@@ -65,6 +63,7 @@ public:
     }
 
 private:
+    TempDir dir_;  // removed after the globals are restored
     std::filesystem::path root_;
     std::wstring savedDir_;
     const DataBlockTable* savedInst_;
