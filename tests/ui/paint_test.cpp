@@ -175,7 +175,7 @@ TEST(PanelPaint, PillColourFollowsTheScannerState) {
 
 TEST(PanelPaint, StationMarkersStandAtTheirColumnsUnclamped) {
     PanelState state;
-    PanelState::setStations({86.0f, 88.0f, 95.3f, 107.9f});
+    setStations({86.0f, 88.0f, 95.3f, 107.9f});
     auto dc = paintedPanel();
     // Markers from yB - 12 to yB - 2 (end excluded); the needle stands at 36 and 37.
     const std::vector<int> expected{0, 48, 222, 522};
@@ -257,7 +257,7 @@ TEST(PanelPaint, NarrowBandShowsOnlyItsBox) {
         SCOPED_TRACE(width);
         PanelState state;
         g_live = true;
-        PanelState::setStations({88.0f, 100.0f});
+        setStations({88.0f, 100.0f});
         g_band = Rect{24, 72, 24 + width, 159};
         auto dc = paintedPanel();
         int other = 0;
@@ -294,7 +294,7 @@ TEST(PanelPaint, StationLineText) {
         SCOPED_TRACE(c.what);
         PanelState state;
         g_live = c.live;
-        PanelState::setStations(std::vector<float>(size_t(c.stations), 99.0f));
+        setStations(std::vector<float>(size_t(c.stations), 99.0f));
         PanelState::setEngine(99.0f, c.uiStation, c.live ? 0 : 3);
         EXPECT_EQ(stationLineText(c.uiStation), c.expected);
     }
@@ -303,7 +303,7 @@ TEST(PanelPaint, StationLineText) {
 TEST(PanelPaint, LongStationNameStaysInsideItsLine) {
     PanelState state;
     g_live = true;
-    PanelState::setStations({99.0f});
+    setStations({99.0f});
     g_stations[0].name = std::wstring(100000, L'W');
     PanelState::setEngine(150.0f, 0, 0);  // the needle at xR, away from the text
     EXPECT_EQ(stationLineText(0).size(), size_t(7 + 100000));
