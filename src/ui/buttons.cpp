@@ -1,5 +1,6 @@
 // The four parent-drawn buttons (start/stop, render, echo, reverb) in their live, switched
 // and hovered looks, and the text colours of the labels.
+#include "ui/canvas_scope.h"
 #include "ui/palette.h"
 #include "ui/ui_state.h"
 
@@ -14,11 +15,12 @@ void drawStartStop(Canvas& dc, const Rect& r, bool hovered) {
 
     // Status dot, fixed 9 pixels across.
     const int cx = r.left + S(17), cy = (r.top + r.bottom) / 2;
-    const Pen oldPen = dc.setPen(Pen{0, 1, true});
-    const Brush oldBrush = dc.setBrush(Brush{g_live ? kStopped : kStartDot});
-    dc.ellipse(Rect{cx - 4, cy - 4, cx + 5, cy + 5});
-    dc.setBrush(oldBrush);
-    dc.setPen(oldPen);
+    {
+        CanvasScope scope(dc);
+        scope.pen(Pen{0, 1, true});
+        scope.brush(Brush{g_live ? kStopped : kStartDot});
+        dc.ellipse(Rect{cx - 4, cy - 4, cx + 5, cy + 5});
+    }
 
     dc.setFont(g_fontBtn);
     dc.setTextColor(g_live ? kStopText : kBright);
@@ -41,17 +43,18 @@ void drawSwitch(Canvas& dc, const Rect& r, bool hovered, bool on, const wchar_t*
     const int cy = (r.top + r.bottom) / 2;
     const Rect box{left, cy - s / 2, left + s, cy - s / 2 + s};
     dc.fillRect(box, kSwitchBox);
-    const Brush oldBrush = dc.setBrush(Brush{0, true});
-    Pen oldPen = dc.setPen(Pen{on ? kLive : kFrame, 1});
-    dc.rectangle(box);
-    if (on) {
-        dc.setPen(Pen{kLive, 2});
-        dc.moveTo(box.left + s / 5, cy);
-        dc.lineTo(box.left + s / 3, box.bottom - s / 4);
-        dc.lineTo(box.right - s / 5, box.top + s / 4);
+    {
+        CanvasScope scope(dc);
+        scope.brush(Brush{0, true});
+        scope.pen(Pen{on ? kLive : kFrame, 1});
+        dc.rectangle(box);
+        if (on) {
+            dc.setPen(Pen{kLive, 2});
+            dc.moveTo(box.left + s / 5, cy);
+            dc.lineTo(box.left + s / 3, box.bottom - s / 4);
+            dc.lineTo(box.right - s / 5, box.top + s / 4);
+        }
     }
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 
     dc.setFont(g_fontUI);
     dc.setTextColor(on ? kBright : hovered ? kMedium : kDim);
@@ -70,9 +73,10 @@ bool drawButton(const ButtonPaint& item) {
 
     dc.fillRect(item.rect, g_panelBrush);
     const Rect r{item.rect.left + 1, item.rect.top + 1, item.rect.right - 1, item.rect.bottom - 1};
-    const bool oldTransparent = dc.setTransparentText(true);
-    FontRef oldFont = dc.setFont(id == kIdTog || id == kIdRender ? g_fontBtn : g_fontUI);
-    const Rgb oldColor = dc.setTextColor(0);
+    CanvasScope scope(dc);
+    scope.transparentText(true);
+    scope.font(id == kIdTog || id == kIdRender ? g_fontBtn : g_fontUI);
+    scope.textColor(0);
     const bool hovered = g_hover == id;
     switch (id) {
     case kIdTog: drawStartStop(dc, r, hovered); break;
@@ -80,9 +84,6 @@ bool drawButton(const ButtonPaint& item) {
     case kIdEcho: drawSwitch(dc, r, hovered, g_echoOn, L"ECHO"); break;
     case kIdVerb: drawSwitch(dc, r, hovered, g_verbOn, L"REVERB"); break;
     }
-    dc.setTextColor(oldColor);
-    dc.setFont(std::move(oldFont));
-    dc.setTransparentText(oldTransparent);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "ui/canvas_scope.h"
 #include "ui/paint.h"
 #include "ui/palette.h"
 #include "ui/ui_state.h"
@@ -75,15 +76,14 @@ void paintSlider(Canvas& dc, const Slider* s, int w, int h) {
     if (kx > 13) roundR(dc, Rect{10, cy - th + 1, kx, cy + th - 1}, th - 1, kAccent, kAccent);
 
     const int kr = std::max(5, S(7));
-    const Brush oldBrush = dc.setBrush(Brush{kKnobFill});
-    const Pen oldPen = dc.setPen(Pen{kLive, 2});
+    CanvasScope scope(dc);
+    scope.brush(Brush{kKnobFill});
+    scope.pen(Pen{kLive, 2});
     dc.ellipse(Rect{kx - kr, cy - kr, kx + kr + 1, cy + kr + 1});
     // The centre dot keeps a fresh context's pen: solid black, 1 pixel.
     dc.setBrush(Brush{kLive});
     dc.setPen(Pen{rgb(0, 0, 0), 1});
     dc.ellipse(Rect{kx - 2, cy - 2, kx + 3, cy + 3});
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 }
 
 intptr_t SliderProc(Window* w, const WinMsg& msg) {
