@@ -12,10 +12,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/rng.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "engine/fp_mode.h"
-#include "engine/rng.h"
 
 namespace {
 

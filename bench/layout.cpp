@@ -6,6 +6,7 @@
 // Nothing is cached between steps, so this is what every pixel of a drag costs.
 #include <benchmark/benchmark.h>
 
+#include "app/interactive.h"
 #include "platform/audio_fake.h"
 #include "platform/window_headless.h"
 #include "ui/controller.h"

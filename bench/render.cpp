@@ -7,8 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/program.h"
 #include "audio/render_wav.h"
+#include "base/program.h"
 #include "catalog/decoder.h"
 #include "catalog/station.h"
 #include "engine/engine.h"

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/interactive.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/canvas.h"

@@ -1,6 +1,6 @@
 #include "app/folders.h"
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/paths.h"
 #include "ui/controller.h"
 

@@ -1,6 +1,6 @@
 // Entry point: chooses the real platform backends and hands over to the program.
 #include "app/modes.h"
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/audio_device.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"

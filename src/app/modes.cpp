@@ -5,14 +5,15 @@
 #include <unistd.h>
 
 #include "app/folders.h"
-#include "app/program.h"
+#include "app/interactive.h"
 #include "kestrum_build_info.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
+#include "base/program.h"
+#include "base/sample_rate.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/paths.h"
-#include "ui/controller.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ void showProgress(int64_t done, int64_t total, void* ctx) {
     const int percent = int(done * 100 / total);
     if (percent == line->lastPercent) return;
     line->lastPercent = percent;
-    std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / 48000.0,
-                 double(total) / 48000.0);
+    std::fprintf(stderr, "\rrendering %3d%%  %.1f s of %.0f s", percent, double(done) / kSampleRateHz,
+                 double(total) / kSampleRateHz);
 }
 
 // The short usage of --help and -h: the modes, their arguments, exit codes and the switch.

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/sample_rate.h"
 #include "catalog/decoder.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
+
+// The device stream carries the engine's samples unchanged: one rate for both.
+static_assert(kAudioRateHz == kSampleRateHz);
 
 // Constructed at the default priority, after the prioritised statics (g_engine among them),
 // so it is destroyed before them: its destructor joins the thread while the engine exists.
@@ -18,10 +22,6 @@ namespace {
 // The engine renders each piece here before it is copied to both channels. Only the one
 // running audio thread touches it.
 float mono[kAudioPieceFrames];
-
-// The backend's own diagnostics go nowhere: the decode log holds one line per clip attempt
-// and decoded clip only, and stays empty in the device test.
-void routeDeviceLog() { audioSetErrorLog(nullptr); }
 
 // A failing queued-frames or space request: an underrun is recovered and serving goes on
 // (true); anything else means the device is lost (false).
@@ -184,7 +184,6 @@ int audioThread(AudioCtx* param) {
 
 void audioStart(AudioCtx& ctx) {
     if (ctx.thread.joinable()) audioJoin(ctx);
-    routeDeviceLog();
     ctx.hr.store(kAudioFail);
     ctx.readyEvent.reset();
     ctx.ended.store(false);
@@ -216,7 +215,6 @@ void audioJoin(AudioCtx& ctx) {
 // ---- Device test ----
 
 bool audioDeviceTest() {
-    routeDeviceLog();
     AudioCtx ctx;
     const int32_t hr = audioOpen(ctx);
     ctx.hr.store(hr);

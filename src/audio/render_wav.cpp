@@ -16,9 +16,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include "base/rng.h"
+#include "base/sample_rate.h"
 #include "catalog/decoder.h"
 #include "engine/engine.h"
-#include "engine/rng.h"
 #include "platform/clock.h"
 #include "platform/paths.h"  // openRegularDescriptor, FileHandle
 
@@ -27,7 +28,6 @@ static_assert(std::endian::native == std::endian::little, "the WAV writer stores
 namespace {
 
 constexpr int kBlock = 1024;          // samples per render call and per trace line
-constexpr int kRate = 48000;
 constexpr size_t kTraceNameMax = 520;  // bytes of the trace file name, terminator included
 
 void put16(unsigned char* p, uint16_t v) {
@@ -387,8 +387,8 @@ void wavHeader(unsigned char h[44], uint32_t dataBytes) {
     put32(h + 16, 16);
     put16(h + 20, 1);          // PCM
     put16(h + 22, 1);          // mono
-    put32(h + 24, kRate);      // samples per second
-    put32(h + 28, kRate * 2);  // bytes per second
+    put32(h + 24, kSampleRateHz);      // samples per second
+    put32(h + 28, kSampleRateHz * 2);  // bytes per second
     put16(h + 32, 2);          // bytes per frame
     put16(h + 34, 16);         // bits per sample
     std::memcpy(h + 36, "data", 4);
@@ -419,7 +419,7 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
     e.verbMix.store(source.verbMix.load(std::memory_order_relaxed), std::memory_order_relaxed);
     e.running.store(1);
 
-    const int64_t total = int64_t(seconds) * kRate;
+    const int64_t total = int64_t(seconds) * kSampleRateHz;
     const uint32_t dataBytes = uint32_t(total * 2);
     unsigned char header[44];
     wavHeader(header, dataBytes);
@@ -443,7 +443,7 @@ bool renderWav(const std::wstring& path, int seconds, const Engine& source,
         if (tracing) {
             const int cur = e.cur;
             const double ph = (cur >= 0 && size_t(cur) < e.clipPhase.size()) ? e.clipPhase[size_t(cur)] : -1.0;
-            std::fprintf(trace.get(), "%.3f,%d,%.2f,%d,%d,%d,%d,%.2f\n", double(done) / kRate, e.phase,
+            std::fprintf(trace.get(), "%.3f,%d,%.2f,%d,%d,%d,%d,%.2f\n", double(done) / kSampleRateHz, e.phase,
                          double(e.dialFreq.load(std::memory_order_relaxed)), cur, e.chan, e.chanPos, e.chanLen, ph);
         }
         done += n;

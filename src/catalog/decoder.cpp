@@ -15,7 +15,8 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
+#include "base/program.h"
+#include "base/sample_rate.h"
 #include "catalog/recording.h"
 
 namespace {
@@ -33,7 +34,6 @@ constexpr size_t kMaxCollect = 1440000;        // source samples collected per a
 constexpr size_t kPcmCapacity = kMaxCollect + MINIMP3_MAX_SAMPLES_PER_FRAME;
 constexpr size_t kMinAttemptSamples = 24000;
 constexpr int kMinRate = 8000, kMaxRate = 48000;  // Hz, the first frame's rate must lie here
-constexpr int64_t kClipRate = 48000;            // Hz, the engine's rate
 constexpr int64_t kMinClip = 4800, kMaxClip = 1440000;  // samples: 0.1 s, 30 s
 constexpr float kMinRms = 0.008f;               // below this the best window counts as silence
 constexpr float kTargetRms = 0.15f;             // common loudness
@@ -170,7 +170,7 @@ float rmsOf(uint64_t sumSq, size_t count) {
 
 // Linear interpolation from `rate` to 48 kHz; the step is accumulated, not recomputed.
 void resampleTo48k(const std::vector<float>& x, int rate, float* out, int64_t n) {
-    const double step = rate / double(kClipRate);
+    const double step = rate / double(kSampleRateHz);
     const int64_t last = int64_t(x.size()) - 1;
     const float* in = x.data();
     double t = 0.0;
@@ -260,7 +260,7 @@ bool finishClip(const wchar_t* name, double pos, double dur, const Choice& best,
            int(best.index >= 0 ? samples.size() : 0));
     if (best.index < 0 || samples.empty() || best.rms < kMinRms) return false;
 
-    int64_t n = int64_t(samples.size()) * kClipRate / best.rate;
+    int64_t n = int64_t(samples.size()) * kSampleRateHz / best.rate;
     if (n > kMaxClip) n = kMaxClip;
     if (n < kMinClip) return false;
     out.resize(size_t(n));

@@ -17,10 +17,10 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
-#include "app/static_order.h"
+#include "base/program.h"
+#include "base/rng.h"
+#include "base/static_order.h"
 #include "catalog/recording.h"
-#include "engine/rng.h"
 #include "platform/clock.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
@@ -34,8 +34,6 @@ constexpr int64_t kMinRecordingBytes = 200000;
 constexpr size_t kMinProbeBytes = 4096;
 constexpr size_t kProbeBytes = 65536;        // read per folder recording while loading
 constexpr int kProbeFrames = 64;
-constexpr float kMinFreq = 87.5f;            // MHz, the ends of the dial
-constexpr float kMaxFreq = 108.0f;
 
 // The "C" locale for number reading and white-space classification, whatever locale the
 // process has set.
@@ -181,7 +179,7 @@ std::vector<Station> parseStationList(std::string_view text) {
         // the same value as narrowing first, without a float overflow for huge fields.
         const double mhz = wcstod_l(freqField.c_str(), nullptr, cLocale());
         if (std::isnan(mhz)) continue;  // no place on the dial, and it would break the sort
-        const float freq = mhz < kMinFreq ? kMinFreq : mhz > kMaxFreq ? kMaxFreq : float(mhz);
+        const float freq = mhz < kBandLowMHz ? kBandLowMHz : mhz > kBandHighMHz ? kBandHighMHz : float(mhz);
 
         const size_t cut = fileField.find_last_of(L"\\/");
         Station s;

@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+constexpr float kBandLowMHz = 87.5f;    // the ends of the dial
+constexpr float kBandHighMHz = 108.0f;
+
 struct Station {
     std::wstring name;  // display name: the name field trimmed, or the file field as written
     std::wstring file;  // recording file name without any folder part

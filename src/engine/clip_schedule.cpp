@@ -2,9 +2,10 @@
 // the hand-over with the decode worker (live) or decoding in place (offline), and adoption.
 #include <cassert>
 
+#include "base/rng.h"
+#include "base/sample_rate.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
-#include "engine/rng.h"
 
 void Engine::queueDecode(int i) {
     if (i < 0 || size_t(i) >= clips.size()) return;
@@ -15,17 +16,7 @@ void Engine::queueDecode(int i) {
 
 void Engine::requestDecode(int i) {
     if (i < 0 || size_t(i) >= g_stations.size()) return;
-    const double pos = stationPos(i);
-    DecodeWorker& w = *dec;
-    {
-        std::lock_guard<std::mutex> lock(w.m);
-        w.reqIdx = i;
-        w.reqPos = pos;
-        // A result that is still waiting keeps its state until the engine collects it.
-        const int st = w.state.load();
-        if (st != kDecodeDone && st != kDecodeFailed) w.state.store(kDecodeRequested);
-    }
-    w.cv.notify_one();
+    dec->request(i, stationPos(i));
 }
 
 void Engine::adoptClip(int i, std::vector<float>& clip) {
@@ -34,7 +25,7 @@ void Engine::adoptClip(int i, std::vector<float>& clip) {
     ready[i] = 1;
     if (!clips[i].empty()) {
         const float u = uniformOf(xorshift64(rng));
-        clipPhase[i] = double(u) * double(clips[i].size()) / 48000.0;
+        clipPhase[i] = double(u) * double(clips[i].size()) / kSampleRateHz;
     }
 }
 
@@ -45,19 +36,10 @@ void Engine::adoptClip(int i, std::vector<float>& clip) {
 // most one late result comes per run (the request in flight at the restart), so the parking
 // place is empty when it arrives.
 void Engine::collectResult() {
-    DecodeWorker& w = *dec;
     std::vector<float> clip;
-    int k;
-    int st;
-    {
-        std::lock_guard<std::mutex> lock(w.m);
-        st = w.state.load();
-        if (st != kDecodeDone && st != kDecodeFailed) return;
-        k = w.outIdx;
-        clip.swap(w.out);
-        w.outIdx = -1;
-        w.state.store(kDecodeIdle);
-    }
+    int k = -1;
+    const int st = dec->collect(k, clip);
+    if (st != kDecodeDone && st != kDecodeFailed) return;
     if (k == inFlight) inFlight = -1;
     if (k >= 0 && size_t(k) < clips.size() && !ready[k]) {
         if (st == kDecodeDone && !clip.empty()) adoptClip(k, clip);
@@ -82,8 +64,7 @@ void Engine::pumpDecode() {
     }
 
     // Live: at most one result collected and one request issued per dwell; never waits.
-    const int st = dec->state.load();
-    if (st == kDecodeDone || st == kDecodeFailed) collectResult();
+    if (dec->resultReady()) collectResult();
     if (inFlight >= 0) return;
     while (!pending.empty()) {
         const int j = pending.back();

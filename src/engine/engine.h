@@ -33,10 +33,11 @@
 
 #include "platform/clock.h"
 
+#include "base/sample_rate.h"
+#include "catalog/station.h"
 #include "engine/decode_worker.h"
 #include "engine/dsp.h"
 
-constexpr int kSampleRateHz = 48000;
 constexpr int kChannels = 206;             // dial channels 0..205, 87.5..108.0 MHz
 constexpr float kStationTolerance = 0.049f;  // MHz: a station is on a channel closer than this
 constexpr int kStartAttempts = 12;         // start stations tried at the start of a run
@@ -45,7 +46,7 @@ constexpr int kScopeSize = 1024;           // output samples kept for the displa
 constexpr int kScopeCountMask = 0x3FFFFFFF;  // scopePos is kept to 30 bits
 
 // Frequency of dial channel c in MHz: c * 0.1f + 87.5f, in single precision.
-inline float channelFreq(int c) { return float(c) * 0.1f + 87.5f; }
+inline float channelFreq(int c) { return float(c) * 0.1f + kBandLowMHz; }
 
 // Dwell length in samples for a sweep setting: (int)(max(60, ms) * 0.001 * 48000), at least
 // 480. Settings below 60 ms behave as 60; absurdly long ones are capped at 2^30 samples.
@@ -79,7 +80,7 @@ public:
     std::atomic<int> verbOn{0};          // 1 when reverb is wanted, default 0
 
     // ---- Published for the display (written by the rendering thread) ----
-    std::atomic<float> dialFreq{87.5f};  // MHz
+    std::atomic<float> dialFreq{kBandLowMHz};  // MHz
     std::atomic<int> uiStation{-1};      // station heard in this dwell, -1 none
     std::atomic<int> uiPhase{3};         // 0 scanning, 3 stopped
     std::atomic<float> scope[kScopeSize];  // most recent output samples, ring (all 0 at first)

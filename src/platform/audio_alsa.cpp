@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -28,22 +27,9 @@ namespace {
 constexpr unsigned kPeriodUs = 40000;  // the device asks for data about every 40 ms
 constexpr int kResumeTries = 3;        // a suspended stream is given 3 x 10 ms to resume
 
-void alsaError(const char* file, int line, const char* function, int err, const char* fmt, ...) {
-    (void)file;
-    (void)line;
-    char text[512];
-    int used = std::snprintf(text, sizeof text, "%s: ", function ? function : "alsa");
-    if (used < 0 || used >= int(sizeof text)) used = 0;
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(text + used, sizeof text - size_t(used), fmt, ap);
-    va_end(ap);
-    if (err) {
-        const size_t len = std::strlen(text);
-        std::snprintf(text + len, sizeof text - len, " (%s)", snd_strerror(err));
-    }
-    audioLogLine(text);
-}
+// ALSA prints its own messages to stderr unless a handler takes them. The program reports a
+// device failure through its result code only, so they are dropped.
+void alsaQuiet(const char*, int, const char*, int, const char*, ...) {}
 
 // Owns one PCM handle.
 struct PcmHandle {
@@ -280,6 +266,6 @@ int32_t alsaOpen(AudioStream** out) {
 }  // namespace
 
 void audioUseAlsa() {
-    snd_lib_error_set_handler(alsaError);
+    snd_lib_error_set_handler(alsaQuiet);
     audioSetBackend(alsaOpen);
 }

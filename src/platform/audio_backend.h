@@ -34,5 +34,3 @@ int audioEventFd(const AudioEvent* e);
 // Resets a set event (drains its descriptor); does nothing when it is not set.
 void audioEventReset(AudioEvent* e);
 
-// One line to the error log chosen with audioSetErrorLog, if any.
-void audioLogLine(const char* line);

@@ -15,17 +15,10 @@ struct AudioEvent {
 namespace {
 
 std::atomic<AudioOpenFn> g_audioOpen{nullptr};
-std::atomic<void (*)(const char*)> g_audioLog{nullptr};
 
 }  // namespace
 
 void audioSetBackend(AudioOpenFn open) { g_audioOpen.store(open); }
-
-void audioSetErrorLog(void (*log)(const char* line)) { g_audioLog.store(log); }
-
-void audioLogLine(const char* line) {
-    if (auto log = g_audioLog.load()) log(line);
-}
 
 bool audioCodeRecoverable(int32_t code) {
     if (code >= 0) return false;

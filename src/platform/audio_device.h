@@ -105,9 +105,6 @@ struct AudioEvent;   // auto-reset event; owned by the caller of audioEventCreat
 // ---- Backend choice (main thread, before the first open) ----
 void audioUseAlsa();
 void audioUseFake();
-// Where the backend's own diagnostics go: null (the default) drops them. Called with one
-// line of text, without a newline, on whichever thread the backend reports from.
-void audioSetErrorLog(void (*log)(const char* line));
 
 // ---- Streams (the thread that opened them) ----
 // Opens the default output with the fixed format and a buffer of about 200 ms. On failure

@@ -83,5 +83,4 @@ Window* windowCoreBoxOf(Window* owner);  // the warning box open over owner, or 
 const Canvas* windowCoreFrame(Window* top);  // the composed frame, composed now if out of date
 bool windowCoreFireTimer(Window* w, int id); // Timer{id} now, if that timer exists
 int windowCoreTimerPeriod(Window* w, int id);
-bool windowCoreAlive(Window* w);
 std::vector<Window*> windowCoreChildren(Window* w);  // in creation order; empty when w is gone

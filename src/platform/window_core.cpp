@@ -1114,6 +1114,4 @@ const Canvas* windowCoreFrame(Window* top) {
     return top->frame.get();
 }
 
-bool windowCoreAlive(Window* w) { return alive(w); }
-
 std::vector<Window*> windowCoreChildren(Window* w) { return alive(w) ? w->children : std::vector<Window*>(); }

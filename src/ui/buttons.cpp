@@ -1,61 +1,60 @@
 // The four parent-drawn buttons (start/stop, render, echo, reverb) in their live, switched
 // and hovered looks, and the text colours of the labels.
+#include "ui/canvas_scope.h"
+#include "ui/palette.h"
 #include "ui/ui_state.h"
 
 namespace {
 
-constexpr Rgb kBright = rgb(185, 255, 214);
-constexpr Rgb kMedium = rgb(140, 190, 160);
-constexpr Rgb kDim = rgb(98, 140, 116);
-constexpr Rgb kOn = rgb(57, 255, 136);
-constexpr Rgb kFrame = rgb(20, 48, 31);
-constexpr Rgb kRed = rgb(255, 92, 77);
+using namespace palette;
 
 void drawStartStop(Canvas& dc, const Rect& r, bool hovered) {
-    const Rgb fill = g_live ? rgb(26, 10, 9) : hovered ? rgb(15, 30, 20) : rgb(11, 20, 14);
-    const Rgb border = g_live ? kRed : rgb(43, 224, 122);
+    const Rgb fill = g_live ? kStopFill : hovered ? kStartHoverFill : kStartFill;
+    const Rgb border = g_live ? kStopped : kAccent;
     roundR(dc, r, S(10), fill, border);
 
     // Status dot, fixed 9 pixels across.
     const int cx = r.left + S(17), cy = (r.top + r.bottom) / 2;
-    const Pen oldPen = dc.setPen(Pen{0, 1, true});
-    const Brush oldBrush = dc.setBrush(Brush{g_live ? kRed : rgb(52, 86, 66)});
-    dc.ellipse(Rect{cx - 4, cy - 4, cx + 5, cy + 5});
-    dc.setBrush(oldBrush);
-    dc.setPen(oldPen);
+    {
+        CanvasScope scope(dc);
+        scope.pen(Pen{0, 1, true});
+        scope.brush(Brush{g_live ? kStopped : kStartDot});
+        dc.ellipse(Rect{cx - 4, cy - 4, cx + 5, cy + 5});
+    }
 
     dc.setFont(g_fontBtn);
-    dc.setTextColor(g_live ? rgb(255, 201, 194) : kBright);
+    dc.setTextColor(g_live ? kStopText : kBright);
     dc.drawText(r, g_live ? L"STOP KESTRUM" : L"START KESTRUM",
                 TextCenter | TextVCenter | TextSingleLine);
 }
 
 void drawRender(Canvas& dc, const Rect& r, bool hovered) {
-    roundR(dc, r, S(10), hovered ? rgb(14, 24, 17) : rgb(10, 16, 12), kFrame);
+    roundR(dc, r, S(10), hovered ? kRenderHoverFill : kRenderFill, kFrame);
     dc.setFont(g_fontBtn);
     dc.setTextColor(hovered ? kBright : kMedium);
     dc.drawText(r, L"RENDER 60 S WAV", TextCenter | TextVCenter | TextSingleLine);
 }
 
 void drawSwitch(Canvas& dc, const Rect& r, bool hovered, bool on, const wchar_t* label) {
-    if (hovered) roundR(dc, r, S(6), rgb(12, 20, 15), rgb(24, 58, 38));
+    if (hovered) roundR(dc, r, S(6), kSwitchHoverFill, kSwitchHoverBorder);
 
     const int s = S(14);
     const int left = r.left + S(10);
     const int cy = (r.top + r.bottom) / 2;
     const Rect box{left, cy - s / 2, left + s, cy - s / 2 + s};
-    dc.fillRect(box, rgb(8, 12, 9));
-    const Brush oldBrush = dc.setBrush(Brush{0, true});
-    Pen oldPen = dc.setPen(Pen{on ? kOn : kFrame, 1});
-    dc.rectangle(box);
-    if (on) {
-        dc.setPen(Pen{kOn, 2});
-        dc.moveTo(box.left + s / 5, cy);
-        dc.lineTo(box.left + s / 3, box.bottom - s / 4);
-        dc.lineTo(box.right - s / 5, box.top + s / 4);
+    dc.fillRect(box, kSwitchBox);
+    {
+        CanvasScope scope(dc);
+        scope.brush(Brush{0, true});
+        scope.pen(Pen{on ? kLive : kFrame, 1});
+        dc.rectangle(box);
+        if (on) {
+            dc.setPen(Pen{kLive, 2});
+            dc.moveTo(box.left + s / 5, cy);
+            dc.lineTo(box.left + s / 3, box.bottom - s / 4);
+            dc.lineTo(box.right - s / 5, box.top + s / 4);
+        }
     }
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 
     dc.setFont(g_fontUI);
     dc.setTextColor(on ? kBright : hovered ? kMedium : kDim);
@@ -74,9 +73,10 @@ bool drawButton(const ButtonPaint& item) {
 
     dc.fillRect(item.rect, g_panelBrush);
     const Rect r{item.rect.left + 1, item.rect.top + 1, item.rect.right - 1, item.rect.bottom - 1};
-    const bool oldTransparent = dc.setTransparentText(true);
-    FontRef oldFont = dc.setFont(id == kIdTog || id == kIdRender ? g_fontBtn : g_fontUI);
-    const Rgb oldColor = dc.setTextColor(0);
+    CanvasScope scope(dc);
+    scope.transparentText(true);
+    scope.font(id == kIdTog || id == kIdRender ? g_fontBtn : g_fontUI);
+    scope.textColor(0);
     const bool hovered = g_hover == id;
     switch (id) {
     case kIdTog: drawStartStop(dc, r, hovered); break;
@@ -84,9 +84,6 @@ bool drawButton(const ButtonPaint& item) {
     case kIdEcho: drawSwitch(dc, r, hovered, g_echoOn, L"ECHO"); break;
     case kIdVerb: drawSwitch(dc, r, hovered, g_verbOn, L"REVERB"); break;
     }
-    dc.setTextColor(oldColor);
-    dc.setFont(std::move(oldFont));
-    dc.setTransparentText(oldTransparent);
     return true;
 }
 
@@ -96,7 +93,7 @@ void labelColours(LabelColours& info) {
     if (c == nullptr)
         color = kDim;
     else if (c == lStatus)
-        color = g_live ? kOn : kDim;
+        color = g_live ? kLive : kDim;
     else if (c == lVoice)
         color = g_live ? kBright : kDim;
     else if (c == vRing || c == vVol || c == vNoise)

@@ -11,7 +11,6 @@
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"
-#include "engine/decode_worker.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -96,8 +95,15 @@ std::wstring renderFileName(int year, int month, int day, int hour, int minute, 
 
 // ---- Start-up ----
 
-Window* interactiveStart() {
+namespace {
+
+void (*closeHandler)(Window*) = nullptr;
+
+}  // namespace
+
+Window* openMainWindow(void (*onClose)(Window*)) {
     resetControllerState();
+    closeHandler = onClose;
 
     registerWindowClass(kSliderClass, SliderProc, CursorShape::Hand);
     registerWindowClass(kMainClass, WndProc, CursorShape::Arrow);
@@ -129,26 +135,12 @@ Window* interactiveStart() {
 
     setDarkFrame(w);
     showWindow(w);
-
-    g_dec.start();
-    audioStart(g_ac);
-
-    setTimer(w, kTimerAnim, kAnimPeriodMs);
-    setTimer(w, kTimerStatus, kStatusPeriodMs);
     return w;
 }
 
-int interactiveLoop() {
-    const int code = runMessageLoop();
-    // The close path only asks the audio thread to stop; it must have left Engine::render
-    // before g_engine is destroyed at exit.
-    audioJoin(g_ac);
-    return code;
-}
-
-int runInteractive() {
-    if (!interactiveStart()) return 1;
-    return interactiveLoop();
+void startTimers(Window* w) {
+    setTimer(w, kTimerAnim, kAnimPeriodMs);
+    setTimer(w, kTimerStatus, kStatusPeriodMs);
 }
 
 // ---- Controls ----
@@ -236,8 +228,9 @@ void toggleScanner() {
     setWindowText(lStatus, g_live ? kStatusLive : kStatusStopped);
 }
 
-// 60 seconds into a WAV file beside the program, on this thread: the window does not
-// respond until it is written.
+// 60 seconds into a WAV file beside the program, on this thread.
+// FIXME(ui): the render blocks the window thread; the window does not respond (no repaint,
+// no close) until the file is written.
 void renderButton() {
     const LocalTime t = localTimeNow();
     const std::wstring name = renderFileName(t.year, t.month, t.day, t.hour, t.minute, t.second);
@@ -315,10 +308,8 @@ void statusTick(Window* w) {
 }
 
 void closeMain(Window* w) {
-    g_engine.running.store(0);
-    audioStopRequest(g_ac);
-    g_dec.stop();
-    destroyWindow(w);
+    if (closeHandler) closeHandler(w);
+    else destroyWindow(w);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// The interactive program: main window, controls, timers, message loop and orderly close.
+// The main window and its controller: controls, commands, timers and the window procedure.
 //
 // Everything here runs on the window thread. The controller writes g_engine's parameters
-// (atomic stores) and reads its display values without a lock; it starts the decode worker
-// and the audio thread and stops both when the window closes.
+// (atomic stores) and reads its display values without a lock. The program's start-up and
+// close sequence, which starts and stops the decode worker and the audio thread around the
+// window, is src/app's (interactive.h).
 #pragma once
 
 #include <cstdint>
@@ -11,18 +12,13 @@
 #include "platform/canvas.h"
 #include "platform/window_system.h"
 
-// Runs the window start-up and the message loop after the station list is loaded.
-// Returns the exit code: 0 when the loop ended, 1 when the main window cannot be created.
-int runInteractive();
-
-// The two halves of runInteractive, so that a test can drive the window between them.
-// interactiveStart: window classes, the main window with its controls, frame, show, decode
-// worker, audio thread, timers; the main window, or null when it cannot be created (then
-// nothing was started). It puts the switches and sliders back to their start values first.
-Window* interactiveStart();
-// The message loop until the quit message, then waits for the audio thread to end; returns
-// the loop's code (0).
-int interactiveLoop();
+// The main window with its controls, centred on the primary display, its frame darkened and
+// shown; null when it cannot be created. It puts the switches and sliders back to their
+// start values first. onClose runs when the window is asked to close and must destroy it
+// (null: destroyed at once).
+Window* openMainWindow(void (*onClose)(Window*));
+// The animation (33 ms) and status (250 ms) timers of the main window.
+void startTimers(Window* w);
 
 // The main window's procedure (class "KestrumWnd").
 intptr_t WndProc(Window* w, const WinMsg& msg);

@@ -11,42 +11,29 @@
 
 #include "catalog/station.h"
 #include "engine/engine.h"
+#include "ui/canvas_scope.h"
 #include "ui/layout.h"
 #include "ui/paint.h"
+#include "ui/palette.h"
 #include "ui/rain.h"
 #include "ui/ui_state.h"
 
 // ---- Brushes and helpers ----
 
-Rgb g_panelBrush = rgb(9, 14, 10);
+Rgb g_panelBrush = palette::kPanel;
 Rgb g_grad[64];
 
 namespace {
 
-constexpr Rgb kBoxFill = rgb(4, 8, 5);
-constexpr Rgb kFrame = rgb(20, 48, 31);
-constexpr Rgb kGrid = rgb(13, 22, 15);
-constexpr Rgb kBright = rgb(185, 255, 214);
-constexpr Rgb kMedium = rgb(140, 190, 160);
-constexpr Rgb kDim = rgb(98, 140, 116);
-constexpr Rgb kLive = rgb(57, 255, 136);
-constexpr Rgb kTraceStopped = rgb(28, 62, 43);
-constexpr Rgb kScopeCentre = rgb(16, 34, 24);
-constexpr Rgb kScanning = rgb(255, 181, 71);
-constexpr Rgb kStopped = rgb(255, 92, 77);
-constexpr Rgb kPillFill = rgb(9, 16, 11);
-constexpr Rgb kMinorTick = rgb(30, 62, 44);
-constexpr Rgb kMarker = rgb(36, 84, 58);
-constexpr Rgb kPanelFill = rgb(9, 14, 10);
+using namespace palette;
 
-constexpr float kDialLowMHz = 87.5f;
-constexpr float kDialSpanMHz = 20.5f;  // 87.5 .. 108.0
+constexpr float kDialSpanMHz = kBandHighMHz - kBandLowMHz;  // 20.5, exact in float
 constexpr int kEnginePhaseLocked = 1;  // the engine's "locked on a signal" display phase
 
 }  // namespace
 
 void createPanelBrushes() {
-    g_panelBrush = kPanelFill;
+    g_panelBrush = kPanel;
     for (int i = 0; i < 64; ++i) {
         const float t = float(i) / 63.0f;
         g_grad[i] = rgb(5 + int(5.0f * t), 8 + int(8.0f * t), 6 + int(5.0f * t));
@@ -54,18 +41,17 @@ void createPanelBrushes() {
 }
 
 void roundR(Canvas& dc, const Rect& r, int corner, Rgb fill, Rgb border) {
-    const Brush oldBrush = dc.setBrush(Brush{fill});
-    const Pen oldPen = dc.setPen(Pen{border, 2});
+    CanvasScope scope(dc);
+    scope.brush(Brush{fill});
+    scope.pen(Pen{border, 2});
     dc.roundRect(r, corner, corner);
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 }
 
 void line(Canvas& dc, int x1, int y1, int x2, int y2, Rgb color) {
-    const Pen oldPen = dc.setPen(Pen{color, 1});
+    CanvasScope scope(dc);
+    scope.pen(Pen{color, 1});
     dc.moveTo(x1, y1);
     dc.lineTo(x2, y2);
-    dc.setPen(oldPen);
 }
 
 namespace {
@@ -73,11 +59,10 @@ namespace {
 // A filled box framed by a 1-pixel pen, inside its bounds.
 void framedBox(Canvas& dc, const Rect& r) {
     dc.fillRect(r, kBoxFill);
-    const Brush oldBrush = dc.setBrush(Brush{0, true});
-    const Pen oldPen = dc.setPen(Pen{kFrame, 1});
+    CanvasScope scope(dc);
+    scope.brush(Brush{0, true});
+    scope.pen(Pen{kFrame, 1});
     dc.rectangle(r);
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 }
 
 // ---- Text formatting: bounded, ASCII-only numbers widened for drawing ----
@@ -99,7 +84,7 @@ struct Dial {
     // Scale position of a frequency, half away from zero. Values far off the scale are
     // limited first so that the rounding stays in range; the result is the same.
     int x(float f) const {
-        float v = (f - kDialLowMHz) / kDialSpanMHz * float(span) + float(xL);
+        float v = (f - kBandLowMHz) / kDialSpanMHz * float(span) + float(xL);
         if (!(v > -1.0e6f)) v = -1.0e6f;  // also catches NaN
         if (v > 1.0e6f) v = 1.0e6f;
         return int(std::lround(v));
@@ -144,7 +129,7 @@ void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
     // Scale: baseline, ticks, labels.
     line(dc, d.xL, d.yB, d.xR, d.yB, kFrame);
     for (int k = 0; k <= 82; ++k) {
-        const int x = d.x(kDialLowMHz + 0.25f * float(k));
+        const int x = d.x(kBandLowMHz + 0.25f * float(k));
         const bool major = k % 8 == 2;
         const int len = major ? S(7) : S(4);
         line(dc, x, d.yB - len, x, d.yB, major ? kMedium : kMinorTick);
@@ -161,10 +146,10 @@ void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
     for (int i = 0; i < count; ++i) {
         const int x = d.x(g_stations[size_t(i)].freq);
         if (locked && i == station) {
-            const Pen oldPen = dc.setPen(Pen{kLive, 2});
+            CanvasScope scope(dc);
+            scope.pen(Pen{kLive, 2});
             dc.moveTo(x, d.yB - S(12));
             dc.lineTo(x, d.yB - 2);
-            dc.setPen(oldPen);
         } else {
             line(dc, x, d.yB - S(12), x, d.yB - 2, kMarker);
         }
@@ -172,15 +157,14 @@ void paintDial(Canvas& dc, float dialFreq, int station, int phase) {
 
     // Needle: a 2-pixel line under a triangle pointing up.
     const int nx = std::clamp(d.x(dialFreq), d.xL, d.xR);
-    Pen oldPen = dc.setPen(Pen{c, 2});
+    CanvasScope scope(dc);
+    scope.pen(Pen{c, 2});
     dc.moveTo(nx, d.yB - S(14));
     dc.lineTo(nx, d.yB + 2);
     dc.setPen(Pen{0, 1, true});
-    const Brush oldBrush = dc.setBrush(Brush{c});
+    scope.brush(Brush{c});
     const Point tip[3] = {{nx, d.yB - S(20)}, {nx - S(5), d.yB - S(13)}, {nx + S(5), d.yB - S(13)}};
     dc.polygon(tip, 3);
-    dc.setBrush(oldBrush);
-    dc.setPen(oldPen);
 }
 
 // ---- Scope ----
@@ -196,7 +180,8 @@ void paintScope(Canvas& dc) {
     const float amp = std::max(2.0f, float(sc.height()) * 0.5f - 5.0f);
     const float gain = 4.2f * amp;
     const int w = g_engine.scopePos.load(std::memory_order_relaxed);
-    const Pen oldPen = dc.setPen(Pen{g_live ? kLive : kTraceStopped, 1});
+    CanvasScope scope(dc);
+    scope.pen(Pen{g_live ? kLive : kTraceStopped, 1});
     for (int i = 0; i < n; ++i) {
         const int idx = ((i * 512) / n + w - 512) & (kScopeSize - 1);
         float v = g_engine.scope[idx].load(std::memory_order_relaxed) * gain;
@@ -208,7 +193,6 @@ void paintScope(Canvas& dc) {
         else
             dc.lineTo(x, y);
     }
-    dc.setPen(oldPen);
 }
 
 }  // namespace
@@ -236,10 +220,11 @@ void paintPanel(Canvas& dc, int w, int h) {
     for (int y = 0; gy > 0 && y < g; y += gy) line(dc, 0, y, w, y, kGrid);
 
     // Title, its letters' top near S(3).
-    const bool oldTransparent = dc.setTransparentText(true);
-    FontRef oldFont = dc.setFont(g_fontTitle);
-    const int oldExtra = dc.setCharExtra(S(5));
-    const Rgb oldColor = dc.setTextColor(kBright);
+    CanvasScope scope(dc);
+    scope.transparentText(true);
+    scope.font(g_fontTitle);
+    scope.charExtra(S(5));
+    scope.textColor(kBright);
     dc.textOut(S(27), S(3) - dc.textMetrics().internalLeading, kTitleText);
     dc.setCharExtra(0);
 
@@ -258,7 +243,7 @@ void paintPanel(Canvas& dc, int w, int h) {
 
     // Control panel with its own dimmer rain, and the credit at its foot.
     const Rect q{g_scope.left - S(8), g_scope.bottom + S(8), w - S(16), h - S(16)};
-    roundR(dc, q, S(14), kPanelFill, kFrame);
+    roundR(dc, q, S(14), kPanel, kFrame);
     paintRain(dc, Rect{q.left + 6, q.top + 2, q.right - 4, q.bottom - 2}, 0.38f);
     dc.setTransparentText(true);
     dc.setFont(g_fontTiny);
@@ -266,11 +251,6 @@ void paintPanel(Canvas& dc, int w, int h) {
     const int creditTop = h - S(16) - S(20);
     dc.drawText(Rect{g_scope.left, creditTop, w - S(16) - S(16), creditTop + S(13)},
                 L"Made by TALVERN", TextRight | TextTop | TextSingleLine);
-
-    dc.setTextColor(oldColor);
-    dc.setCharExtra(oldExtra);
-    dc.setFont(std::move(oldFont));
-    dc.setTransparentText(oldTransparent);
 }
 
 Canvas& offscreenCanvas(std::unique_ptr<Canvas>& slot, int w, int h) {

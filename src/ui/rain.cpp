@@ -6,9 +6,10 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/static_order.h"
-#include "engine/rng.h"
+#include "base/rng.h"
+#include "base/static_order.h"
 #include "platform/clock.h"
+#include "ui/canvas_scope.h"
 #include "ui/ui_state.h"
 
 std::vector<RainCol> g_rain KESTRUM_STATIC(KESTRUM_ORDER_RAIN);
@@ -92,9 +93,10 @@ void paintRain(Canvas& dc, const Rect& rect, float intensity) {
     const int rows = rect.height() / g_rainRowH;
     if (rows <= 1) return;
 
-    const bool oldTransparent = dc.setTransparentText(true);
-    FontRef oldFont = dc.setFont(g_fontRain);
-    const Rgb oldColor = dc.setTextColor(0);
+    CanvasScope scope(dc);
+    scope.transparentText(true);
+    scope.font(g_fontRain);
+    scope.textColor(0);
     for (size_t i = 0; i < g_rain.size(); ++i) {
         const int x = rect.left + int(i) * g_rainColW;
         if (x + g_rainColW > rect.right) break;
@@ -118,7 +120,4 @@ void paintRain(Canvas& dc, const Rect& rect, float intensity) {
             dc.textOut(x, rect.top + row * g_rainRowH, std::wstring_view(&glyph, 1));
         }
     }
-    dc.setTextColor(oldColor);
-    dc.setFont(std::move(oldFont));
-    dc.setTransparentText(oldTransparent);
 }

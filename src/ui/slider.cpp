@@ -5,7 +5,9 @@
 #include <cmath>
 #include <memory>
 
+#include "ui/canvas_scope.h"
 #include "ui/paint.h"
+#include "ui/palette.h"
 #include "ui/ui_state.h"
 
 namespace {
@@ -13,12 +15,7 @@ namespace {
 // The usable track starts this many fixed pixels inside each end of the control.
 constexpr int kTrackInsetPx = 9;
 
-constexpr Rgb kBackground = rgb(11, 17, 12);
-constexpr Rgb kTrackFill = rgb(8, 13, 9);
-constexpr Rgb kTrackBorder = rgb(20, 48, 31);
-constexpr Rgb kFill = rgb(43, 224, 122);
-constexpr Rgb kKnobFill = rgb(13, 27, 19);
-constexpr Rgb kKnobRing = rgb(57, 255, 136);
+using namespace palette;
 
 Slider* record(Window* w) { return static_cast<Slider*>(userData(w)); }
 
@@ -67,27 +64,26 @@ int sliderKnobX(const Slider& s, int widthPx) {
 }
 
 void paintSlider(Canvas& dc, const Slider* s, int w, int h) {
-    dc.fillRect(Rect{0, 0, w, h}, kBackground);
+    dc.fillRect(Rect{0, 0, w, h}, kSliderBack);
     if (!s || w <= 2 * kTrackInsetPx) return;
 
     const int cy = h / 2;
     const int th = std::max(2, S(3));
     roundR(dc, Rect{kTrackInsetPx, cy - th, w - kTrackInsetPx, cy + th}, th, kTrackFill,
-           kTrackBorder);
+           kFrame);
 
     const int kx = sliderKnobX(*s, w);
-    if (kx > 13) roundR(dc, Rect{10, cy - th + 1, kx, cy + th - 1}, th - 1, kFill, kFill);
+    if (kx > 13) roundR(dc, Rect{10, cy - th + 1, kx, cy + th - 1}, th - 1, kAccent, kAccent);
 
     const int kr = std::max(5, S(7));
-    const Brush oldBrush = dc.setBrush(Brush{kKnobFill});
-    const Pen oldPen = dc.setPen(Pen{kKnobRing, 2});
+    CanvasScope scope(dc);
+    scope.brush(Brush{kKnobFill});
+    scope.pen(Pen{kLive, 2});
     dc.ellipse(Rect{kx - kr, cy - kr, kx + kr + 1, cy + kr + 1});
     // The centre dot keeps a fresh context's pen: solid black, 1 pixel.
-    dc.setBrush(Brush{kKnobRing});
+    dc.setBrush(Brush{kLive});
     dc.setPen(Pen{rgb(0, 0, 0), 1});
     dc.ellipse(Rect{kx - 2, cy - 2, kx + 3, cy + 3});
-    dc.setPen(oldPen);
-    dc.setBrush(oldBrush);
 }
 
 intptr_t SliderProc(Window* w, const WinMsg& msg) {

@@ -66,20 +66,6 @@ ProgramRun runProgramAt(const std::string& exe, const std::vector<std::string>& 
     return run;
 }
 
-TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
-
-TempDir::TempDir(const std::string& parent) {
-    std::string tmpl = parent + "/kestrum-test-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    path_ = mkdtemp(buf.data());
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 long fileSize(const std::string& path) {
     struct stat st{};
     return stat(path.c_str(), &st) == 0 ? long(st.st_size) : -1;

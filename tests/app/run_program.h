@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 struct ProgramRun {
     int exitCode = -1;    // -1 when it did not exit normally
     int signal = 0;       // the signal that ended it, 0 when it exited
@@ -21,20 +23,6 @@ ProgramRun runProgram(const std::vector<std::string>& args, const std::string& c
 ProgramRun runProgramAt(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",
                         const std::vector<std::string>& extraEnv = {},
                         const std::vector<std::string>& unsetEnv = {});
-
-// A fresh empty folder under the system's temporary folder (or under `parent`), removed
-// with its contents when the object goes.
-class TempDir {
-public:
-    TempDir();
-    explicit TempDir(const std::string& parent);
-    ~TempDir();
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 long fileSize(const std::string& path);  // -1 when missing
 std::vector<std::string> readLines(const std::string& path);

@@ -40,7 +40,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"

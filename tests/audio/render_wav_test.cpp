@@ -17,13 +17,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/program.h"
 #include "audio/render_wav.h"
+#include "base/program.h"
 #include "catalog/decoder.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -35,17 +36,6 @@ struct TraceEnv {
         else unsetenv("KESTRUM_TRACE");
     }
     ~TraceEnv() { unsetenv("KESTRUM_TRACE"); }
-};
-
-struct Folder {
-    Folder() {
-        std::string t = (fs::temp_directory_path() / "kestrum-render-XXXXXX").string();
-        path = mkdtemp(t.data());
-    }
-    ~Folder() { fs::remove_all(path); }
-    std::string file(const std::string& n) const { return path + "/" + n; }
-    size_t entries() const { return size_t(std::distance(fs::directory_iterator(path), fs::directory_iterator())); }
-    std::string path;
 };
 
 // The station list as the test wants it, restored afterwards.
@@ -123,7 +113,7 @@ const std::vector<unsigned char> kHeader60s = {
 TEST(RenderWav, HeaderAndSizes) {
     StationsScope none({});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
     struct Case {
         int seconds;
@@ -150,7 +140,7 @@ TEST(RenderWav, HeaderAndSizes) {
 
 TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
     StationsScope none({});
-    Folder dir;
+    TempDir dir;
     Engine source;
     {
         TraceEnv off(false);
@@ -159,7 +149,7 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
     }
     TraceEnv on(true);
     // A name whose trace name would not fit in 520 bytes: the render goes on without it.
-    std::string deep = dir.path;
+    std::string deep = dir.path();
     while (deep.size() < 560) {
         deep += "/" + std::string(60, 'd');
         fs::create_directory(deep);
@@ -175,9 +165,9 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
 TEST(RenderWav, LongNamesAreWrittenWhereverTheyFit) {
     StationsScope none({});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
-    const long nameMax = pathconf(dir.path.c_str(), _PC_NAME_MAX);
+    const long nameMax = pathconf(dir.path().c_str(), _PC_NAME_MAX);
     ASSERT_GE(nameMax, 255);
     // Lengths of the WAV's name: its staged name fits; the WAV's fits but not the trace's;
     // neither fits; the longest trace name; a trace name too long; the longest WAV name.
@@ -200,17 +190,17 @@ TEST(RenderWav, LongNamesAreWrittenWhereverTheyFit) {
 TEST(RenderWav, MissingFolderFailsAndCreatesNothing) {
     StationsScope none({});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
     EXPECT_FALSE(renderWav(utf8ToWide(dir.file("gone/x.wav")), 1, source));
     EXPECT_EQ(dir.entries(), 0u);
-    EXPECT_FALSE(renderWav(utf8ToWide(dir.path), 1, source)) << "a folder is not a file to render into";
+    EXPECT_FALSE(renderWav(utf8ToWide(dir.path()), 1, source)) << "a folder is not a file to render into";
 }
 
 TEST(RenderWav, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaries) {
     StationsScope none({});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
     const std::string out = dir.file("keep.wav");
     ASSERT_TRUE(renderWav(utf8ToWide(out), 1, source));
@@ -242,7 +232,7 @@ TEST(RenderWav, AFullDeviceIsAFailure) {
 TEST(RenderWav, SecondRenderReplacesTheFirst) {
     StationsScope none({});
     TraceEnv trace(false);
-    Folder dir;
+    TempDir dir;
     Engine source;
     ASSERT_TRUE(renderWav(utf8ToWide(dir.file("same.wav")), 2, source));
     ASSERT_TRUE(renderWav(utf8ToWide(dir.file("same.wav")), 1, source));
@@ -266,7 +256,7 @@ TEST(RenderWav, AReplacedFileKeepsItsPermissions) {
     StationsScope none({});
     TraceEnv trace(true);
     UmaskScope mask(022);
-    Folder dir;
+    TempDir dir;
     Engine source;
     for (const mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0604), mode_t(0660)}) {
         SCOPED_TRACE((std::ostringstream() << "mode " << std::oct << mode).str());
@@ -289,7 +279,7 @@ TEST(RenderWav, AReplacedFileKeepsItsPermissions) {
 TEST(RenderWav, CopiesTheSettingsAndLeavesTheSourceAlone) {
     StationsScope none({});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
     source.sweepMs.store(60.0f);
     source.noise.store(0.0f);
@@ -317,7 +307,7 @@ TEST(RenderWav, TraceOfARealRenderFollowsTheDial) {
     // Three stations keep the clip decoding short.
     StationsScope three({all[0], all[all.size() / 2], all.back()});
     TraceEnv trace(true);
-    Folder dir;
+    TempDir dir;
     Engine source;
     source.sweepMs.store(60.0f);
     ASSERT_TRUE(renderWav(utf8ToWide(dir.file("real.wav")), 15, source));

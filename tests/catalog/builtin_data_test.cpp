@@ -15,7 +15,7 @@
 
 #include "minimp3.h"
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog/decoder.h"
 #include "catalog/station.h"
 #include "platform/data_blocks.h"

@@ -14,9 +14,10 @@
 
 #include <minimp3.h>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 namespace cattest {
 
@@ -39,8 +40,7 @@ inline void writeBytes(const std::filesystem::path& path, const std::vector<unsi
 class ProgramFolder {
 public:
     ProgramFolder() {
-        char tmpl[] = "/tmp/kestrum_catalog_XXXXXX";
-        root_ = mkdtemp(tmpl);
+        root_ = dir_.path();
         std::filesystem::create_directory(radio());
         savedDir_ = g_dir;
         savedRadio_ = g_radioDir;
@@ -53,8 +53,6 @@ public:
         g_dir = savedDir_;
         g_radioDir = savedRadio_;
         g_hInst = savedInst_;
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
     }
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
@@ -68,6 +66,7 @@ public:
     }
 
 private:
+    TempDir dir_;  // removed after the globals are restored
     std::filesystem::path root_;
     std::wstring savedDir_;
     std::wstring savedRadio_;

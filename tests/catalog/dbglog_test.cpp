@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog/decoder.h"
 #include "catalog/station.h"
 #include "catalog_support.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "platform/paths.h"
 
 namespace {

@@ -6,14 +6,6 @@
 #include <set>
 #include <thread>
 
-void setStations(const std::vector<float>& freqs) {
-    g_stations.clear();
-    for (size_t i = 0; i < freqs.size(); ++i)
-        g_stations.push_back(Station{L"S" + std::to_wstring(i), stationFile(int(i)), freqs[i], 600.0f, 0.0f});
-}
-
-std::wstring stationFile(int i) { return L"s" + std::to_wstring(i) + L".mp3"; }
-
 namespace fake {
 namespace {
 std::mutex g_m;

@@ -9,11 +9,8 @@
 #include <vector>
 
 #include "catalog/station.h"
+#include "support/stations.h"
 
-// g_stations becomes one station per frequency, files "s0.mp3", "s1.mp3", ..., dur 600 s,
-// offset 0, in the order given (the tests give ascending frequencies).
-void setStations(const std::vector<float>& freqs);
-std::wstring stationFile(int i);
 
 namespace fake {
 // Clears the call log, the failing set and any hold; clips of 48000 samples of 0.5.

@@ -52,13 +52,9 @@ TEST_F(EngineTest, ALateClipDroppedDuringRenderIsParkedNotFreed) {
     ASSERT_EQ(e->ready[0], 1);
     const float* playing = e->clips[0].data();
     constexpr size_t kLateSamples = 1440000;  // a full 30-second clip, 5.8 MB
-    {
-        std::lock_guard<std::mutex> lock(w.m);
-        w.out.assign(kLateSamples, 0.25f);
-        w.outIdx = 0;
-        w.state.store(kDecodeDone);
-    }
-    const float* late = w.out.data();
+    std::vector<float> lateClip(kLateSamples, 0.25f);
+    const float* late = lateClip.data();
+    w.finish(0, true, lateClip);
 
     allocCounter::begin();
     for (int block = 0; block < 6; ++block) e->render(out.data(), 2048);  // past the 9600-sample dwell
@@ -66,7 +62,7 @@ TEST_F(EngineTest, ALateClipDroppedDuringRenderIsParkedNotFreed) {
 
     EXPECT_EQ(allocations, 0);
     EXPECT_EQ(allocCounter::frees(), 0);
-    EXPECT_EQ(w.state.load(), kDecodeIdle) << "the result was collected";
+    EXPECT_EQ(w.snapshot().state, kDecodeIdle) << "the result was collected";
     EXPECT_EQ(e->clips[0].data(), playing) << "the clip in place stays";
     EXPECT_EQ(e->dropped.data(), late);
     EXPECT_EQ(e->dropped.size(), kLateSamples);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/rng.h"
+#include "base/rng.h"
 
 // From state 1:
 //   x ^= x << 13:  0x1    ^ 0x2000       = 0x2001

@@ -11,28 +11,15 @@ namespace {
 // Stations on channels 10, 11, 12 and 13 (indices 0..3).
 void fourStationsFromChannel10() { setStations({88.5f, 88.6f, 88.7f, 88.8f}); }
 
-bool settled(DecodeWorker& w) {
-    const int s = w.state.load();
-    return s == kDecodeDone || s == kDecodeFailed;
-}
+bool settled(DecodeWorker& w) { return w.resultReady(); }
 
 // The engine's side of a request, without an engine.
-void post(DecodeWorker& w, int i) {
-    {
-        std::lock_guard<std::mutex> lock(w.m);
-        w.reqIdx = i;
-        w.reqPos = 0.0;
-        w.state.store(kDecodeRequested);
-    }
-    w.cv.notify_one();
-}
+void post(DecodeWorker& w, int i) { w.request(i, 0.0); }
 
 // A result as the worker leaves it, for tests that play the worker's part.
 void answer(DecodeWorker& w, int station, size_t samples) {
-    std::lock_guard<std::mutex> lock(w.m);
-    w.out.assign(samples, 0.9f);
-    w.outIdx = station;
-    w.state.store(samples ? kDecodeDone : kDecodeFailed);
+    std::vector<float> clip(samples, 0.9f);
+    w.finish(station, samples != 0, clip);
 }
 
 using Files = std::vector<std::wstring>;
@@ -91,15 +78,15 @@ TEST_F(EngineTest, AClipFinishedDuringADwellIsAdoptedAtTheNextDwellStart) {
     e->started = true;  // a run in progress
     e->running = 1;
     e->beginChannel(8);  // asks for channel 10's station
-    ASSERT_TRUE(waitUntil([&] { return w.state.load() == kDecodeDone; }));
+    ASSERT_TRUE(waitUntil([&] { return w.snapshot().state == kDecodeDone; }));
 
     renderSamples(*e, 9599);
     EXPECT_EQ(e->ready[0], 0) << "finished mid-dwell, waits for the next dwell";
-    EXPECT_EQ(w.state.load(), kDecodeDone);
+    EXPECT_EQ(w.snapshot().state, kDecodeDone);
     renderSamples(*e, 1);  // the dwell on channel 9 begins and collects it
     EXPECT_EQ(e->chan, 9);
     EXPECT_EQ(e->ready[0], 1);
-    EXPECT_EQ(w.state.load(), kDecodeIdle);
+    EXPECT_EQ(w.snapshot().state, kDecodeIdle);
     renderSamples(*e, 9600);
     EXPECT_EQ(e->chan, 10);
     EXPECT_EQ(e->cur, 0);
@@ -160,8 +147,8 @@ TEST_F(EngineTest, OfflineDecodingServesTheWholeQueueInPlace) {
     e->advance();  // a working station is always ready when the dial reaches it
     EXPECT_EQ(e->cur, 0);
     EXPECT_EQ(e->ready[3], 1);
-    EXPECT_EQ(untouched.state.load(), kDecodeIdle);
-    EXPECT_EQ(untouched.reqIdx, -1);
+    EXPECT_EQ(untouched.snapshot().state, kDecodeIdle);
+    EXPECT_EQ(untouched.snapshot().request, -1);
 }
 
 TEST_F(EngineTest, WorkerStopWaitsForTheDecodeInProgressThenTheThreadEnds) {
@@ -182,10 +169,10 @@ TEST_F(EngineTest, WorkerStopWaitsForTheDecodeInProgressThenTheThreadEnds) {
     EXPECT_FALSE(stopped.load()) << "stop returned while the worker was decoding";
     fake::release();
     closer.join();
-    EXPECT_FALSE(w.th.joinable());
-    EXPECT_EQ(w.state.load(), kDecodeDone);
-    EXPECT_EQ(w.outIdx, 0);
-    EXPECT_EQ(w.out.size(), 48000u);
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(w.snapshot().state, kDecodeDone);
+    EXPECT_EQ(w.snapshot().resultStation, 0);
+    EXPECT_EQ(w.snapshot().resultSamples, 48000u);
 }
 
 TEST_F(EngineTest, WorkerServesARequestPostedBeforeQuitAndFailsUnknownStations) {
@@ -197,14 +184,14 @@ TEST_F(EngineTest, WorkerServesARequestPostedBeforeQuitAndFailsUnknownStations) 
         w.start();
         w.stop();
         EXPECT_EQ(fake::calls(), Files{stationFile(0)});
-        EXPECT_EQ(w.state.load(), kDecodeDone);
+        EXPECT_EQ(w.snapshot().state, kDecodeDone);
 
         w.start();  // a stopped worker can be started again
-        post(w, 7);
-        ASSERT_TRUE(waitUntil([&] { return settled(w); }));
-        EXPECT_EQ(w.state.load(), kDecodeFailed);
-        EXPECT_EQ(w.outIdx, 7);
-        EXPECT_TRUE(w.out.empty()) << "the uncollected clip of station 0 was dropped";
+        post(w, 7);  // station 0's result still waits, so wait for station 7's own
+        ASSERT_TRUE(waitUntil([&] { return w.snapshot().resultStation == 7; }));
+        EXPECT_EQ(w.snapshot().state, kDecodeFailed);
+        EXPECT_EQ(w.snapshot().resultStation, 7);
+        EXPECT_EQ(w.snapshot().resultSamples, 0u) << "the uncollected clip of station 0 was dropped";
         EXPECT_EQ(fake::calls().size(), 1u);
         w.start();  // already running: nothing happens
     }  // destroyed while running: stopped and joined, no terminate
@@ -230,7 +217,7 @@ TEST_F(EngineTest, ALateFailureFromAnEarlierRunMarksItsOwnStation) {
     EXPECT_EQ(e->inFlight, 3);
     fake::release(stationFile(2));
     ASSERT_TRUE(fake::waitHeld(stationFile(3)));  // station 2 has failed, 3 is decoding
-    ASSERT_EQ(w.state.load(), kDecodeFailed);
+    ASSERT_EQ(w.snapshot().state, kDecodeFailed);
 
     e->advance();
     EXPECT_EQ(e->failed[2], 1);
@@ -261,8 +248,8 @@ TEST_F(EngineTest, ALateClipForAStationWithAClipIsDropped) {
     e->beginChannel(5);
     EXPECT_EQ(e->clips[0].data(), playing);
     EXPECT_EQ(e->clips[0].size(), 96000u);
-    EXPECT_EQ(w.state.load(), kDecodeIdle);
-    EXPECT_TRUE(w.out.empty());
+    EXPECT_EQ(w.snapshot().state, kDecodeIdle);
+    EXPECT_EQ(w.snapshot().resultSamples, 0u);
     e->started = true;
     e->running = 1;
     const std::vector<float> out = renderSamples(*e, 4096);
@@ -277,9 +264,9 @@ TEST_F(EngineTest, ARequestLeavesAWaitingResultInPlace) {
     e->refreshStations();
     answer(w, 0, 4800);
     e->requestDecode(1);
-    EXPECT_EQ(w.state.load(), kDecodeDone);
-    EXPECT_EQ(w.outIdx, 0);
-    EXPECT_EQ(w.reqIdx, 1);
+    EXPECT_EQ(w.snapshot().state, kDecodeDone);
+    EXPECT_EQ(w.snapshot().resultStation, 0);
+    EXPECT_EQ(w.snapshot().request, 1);
     e->inFlight = 1;
     e->pumpDecode();
     EXPECT_EQ(e->ready[0], 1);

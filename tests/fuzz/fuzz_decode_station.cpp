@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog/decoder.h"
 #include "catalog/station.h"
 #include "platform/data_blocks.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/program.h"
+#include "base/program.h"
 #include "catalog/station.h"
 #include "platform/data_blocks.h"
 

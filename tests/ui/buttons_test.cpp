@@ -9,13 +9,7 @@
 namespace {
 
 using namespace painttest;
-
-constexpr Rgb kPanel = rgb(9, 14, 10);
-constexpr Rgb kBright = rgb(185, 255, 214);
-constexpr Rgb kMedium = rgb(140, 190, 160);
-constexpr Rgb kDim = rgb(98, 140, 116);
-constexpr Rgb kGreen = rgb(57, 255, 136);
-constexpr Rgb kFrame = rgb(20, 48, 31);
+using namespace palette;
 
 std::unique_ptr<Canvas> drawn(int id, int w, int h) {
     auto dc = Canvas::create(w, h);
@@ -34,14 +28,13 @@ struct BigButtonCase {
 };
 
 TEST(ParentDrawnButtons, StartStopAndRenderLooks) {
-    const Rgb red = rgb(255, 92, 77), mint = rgb(43, 224, 122);
     const BigButtonCase cases[] = {
-        {"start", kIdTog, false, false, rgb(11, 20, 14), mint, kBright, rgb(255, 201, 194), rgb(52, 86, 66)},
-        {"start hovered", kIdTog, false, true, rgb(15, 30, 20), mint, kBright, rgb(255, 201, 194), rgb(52, 86, 66)},
-        {"stop", kIdTog, true, false, rgb(26, 10, 9), red, rgb(255, 201, 194), kBright, red},
-        {"stop hovered", kIdTog, true, true, rgb(26, 10, 9), red, rgb(255, 201, 194), kBright, red},
-        {"render", kIdRender, false, false, rgb(10, 16, 12), kFrame, kMedium, kBright, 0},
-        {"render hovered", kIdRender, true, true, rgb(14, 24, 17), kFrame, kBright, kMedium, 0},
+        {"start", kIdTog, false, false, kStartFill, kAccent, kBright, kStopText, kStartDot},
+        {"start hovered", kIdTog, false, true, kStartHoverFill, kAccent, kBright, kStopText, kStartDot},
+        {"stop", kIdTog, true, false, kStopFill, kStopped, kStopText, kBright, kStopped},
+        {"stop hovered", kIdTog, true, true, kStopFill, kStopped, kStopText, kBright, kStopped},
+        {"render", kIdRender, false, false, kRenderFill, kFrame, kMedium, kBright, 0},
+        {"render hovered", kIdRender, true, true, kRenderHoverFill, kFrame, kBright, kMedium, 0},
     };
     for (const BigButtonCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -100,20 +93,20 @@ TEST(ParentDrawnButtons, EchoAndReverbLooks) {
         auto dc = drawn(c.id, 243, 24);
 
         // Behind the content: the hover background, or the plain panel colour.
-        const Rgb behind = c.hovered ? rgb(12, 20, 15) : kPanel;
+        const Rgb behind = c.hovered ? kSwitchHoverFill : kPanel;
         EXPECT_EQ(dc->pixel(30, 4), behind);
-        EXPECT_EQ(dc->pixel(120, 1), c.hovered ? rgb(24, 58, 38) : kPanel);
+        EXPECT_EQ(dc->pixel(120, 1), c.hovered ? kSwitchHoverBorder : kPanel);
         EXPECT_EQ(dc->pixel(0, 12), kPanel);
 
         // The box: its frame, its fill, and the check mark only when on.
-        const Rgb frame = c.on ? kGreen : kFrame;
+        const Rgb frame = c.on ? kLive : kFrame;
         EXPECT_EQ(dc->pixel(11, 12), frame);
         EXPECT_EQ(dc->pixel(24, 12), frame);
         EXPECT_EQ(dc->pixel(18, 5), frame);
         EXPECT_EQ(dc->pixel(18, 18), frame);
         EXPECT_EQ(dc->pixel(10, 12), behind);
-        EXPECT_EQ(dc->pixel(13, 7), rgb(8, 12, 9));
-        const int mark = countOf(*dc, Rect{12, 6, 24, 18}, kGreen);
+        EXPECT_EQ(dc->pixel(13, 7), kSwitchBox);
+        const int mark = countOf(*dc, Rect{12, 6, 24, 18}, kLive);
         if (c.on)
             EXPECT_GT(mark, 12);
         else
@@ -180,7 +173,7 @@ TEST(StaticTextColours, ByControlAndState) {
         Rgb stopped, live;
     };
     const Expect table[] = {
-        {0, kDim, kGreen},   {1, kDim, kBright},  {2, kBright, kBright}, {3, kBright, kBright},
+        {0, kDim, kLive},   {1, kDim, kBright},  {2, kBright, kBright}, {3, kBright, kBright},
         {4, kBright, kBright}, {5, kMedium, kMedium}, {6, kDim, kDim},     {7, kDim, kDim},
         {8, kDim, kDim},     {9, kDim, kDim},
     };
@@ -194,7 +187,7 @@ TEST(StaticTextColours, ByControlAndState) {
             info.transparentText = false;
             labelColours(info);
             EXPECT_EQ(info.textColor, live ? e.live : e.stopped);
-            EXPECT_EQ(info.background, rgb(9, 14, 10));
+            EXPECT_EQ(info.background, kPanel);
             EXPECT_TRUE(info.transparentText);
         }
     }

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/interactive.h"
 #include "audio/device_output.h"
 #include "catalog/station.h"
 #include "engine/decode_worker.h"
@@ -29,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/window_headless.h"
+#include "support/temp_dir.h"
 #include "ui/controller.h"
 #include "ui/layout.h"
 #include "ui/rain.h"
@@ -37,22 +39,6 @@
 namespace controllertest {
 
 namespace fs = std::filesystem;
-
-// A fresh folder, removed with its contents at the end.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& tail = "") {
-        char tmpl[] = "/tmp/kestrum_ui_ctl.XXXXXX";
-        root_ = mkdtemp(tmpl);
-        path_ = root_ + tail;
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() { fs::remove_all(root_); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string root_, path_;
-};
 
 // The program's window on a 1024 x 768 display (client 560 x 760) with the fake audio
 // device, and the stations, engine and controller as a fresh start leaves them.
@@ -156,7 +142,7 @@ TEST_F(ControllerWindow, StartUpMakesTheWindowControlsTimersAndThreads) {
     EXPECT_TRUE(headlessDarkFrame(main_));
     EXPECT_EQ(headlessTimerPeriodMs(main_, 1), 33);
     EXPECT_EQ(headlessTimerPeriodMs(main_, 2), 250);
-    EXPECT_TRUE(g_dec.th.joinable());
+    EXPECT_TRUE(g_dec.running());
     EXPECT_EQ(fakeAudioRecord().opens, 1);
     EXPECT_GE(audioResult(g_ac), 0);
 
@@ -295,7 +281,7 @@ TEST_F(ControllerWindow, SlidersAndSwitchesReachTheEngineAtOnce) {
 // the render it cannot touch the status line, so the line can be read then.
 TEST_F(ControllerWindow, RenderButtonShowsProgressThenTheSavedName) {
     start();
-    ScratchDir dir;
+    TempDir dir;
     g_renderDir = utf8ToWide(dir.path() + "/");
 
     // The render is named after the second it starts in: a FIFO for each of the next few.
@@ -364,18 +350,19 @@ TEST_F(ControllerWindow, RenderIntoADeepFolderAndAFailedOne) {
     // A folder path far beyond 260 characters is no obstacle.
     std::string deep;
     for (int i = 0; i < 8; ++i) deep += "/" + std::string(40, char('a' + i));
-    ScratchDir dir(deep);
-    ASSERT_GT(dir.path().size(), 300u);
-    g_renderDir = utf8ToWide(dir.path() + "/");
+    TempDir root;
+    const std::string deepDir = root.folder(deep);
+    ASSERT_GT(deepDir.size(), 300u);
+    g_renderDir = utf8ToWide(deepDir + "/");
     clickButton(g_rcRender);
     const std::wstring status = text(lStatus);
     ASSERT_EQ(status.rfind(L"SAVED kestrum_", 0), 0u) << wideToUtf8(status);
     const std::string name = wideToUtf8(status.substr(6));
     EXPECT_EQ(name.size(), std::string("kestrum_20260101_000000.wav").size());
-    EXPECT_EQ(fs::file_size(dir.path() + "/" + name), 5760044u);
+    EXPECT_EQ(fs::file_size(deepDir + "/" + name), 5760044u);
 
     // A folder that does not exist: the file cannot be made.
-    g_renderDir = utf8ToWide(dir.path() + "/no/such/folder/");
+    g_renderDir = utf8ToWide(deepDir + "/no/such/folder/");
     clickButton(g_rcRender);
     EXPECT_EQ(text(lStatus), L"RENDER FAILED");
 
@@ -583,7 +570,7 @@ struct CloseSteps {
     static inline std::vector<std::pair<std::string, CloseState>> seen;
 
     static void note(const char* moment) {
-        const CloseState s{g_engine.running.load() == 0, !g_ac.active.load(), g_dec.quit.load(), !g_dec.th.joinable(),
+        const CloseState s{g_engine.running.load() == 0, !g_ac.active.load(), g_dec.snapshot().quit, !g_dec.running(),
                            destroyed.load()};
         const std::lock_guard<std::mutex> hold(lock);
         seen.emplace_back(moment, s);

@@ -9,17 +9,14 @@
 
 #include "paint_support.h"
 #include "platform/paths.h"
+#include "app/interactive.h"
 #include "platform/window_headless.h"
 #include "ui/controller.h"
 
 namespace {
 
 using namespace painttest;
-
-constexpr Rgb kFrameLine = rgb(20, 48, 31);
-constexpr Rgb kScanningPill = rgb(255, 181, 71);
-constexpr Rgb kStoppedRed = rgb(255, 92, 77);
-constexpr Rgb kOnGreen = rgb(57, 255, 136);
+using namespace palette;
 
 // The program's window on a 1024 x 768 display (client 560 x 760), closed at the end.
 class PictureFrame : public testing::Test {
@@ -53,32 +50,32 @@ TEST_F(PictureFrame, StoppedAtTheDesignSize) {
     ASSERT_EQ(clientRect(main_), (Rect{0, 0, kW, kH}));
     EXPECT_EQ(g_band, kBand);
     EXPECT_EQ(g_scope, kScope);
-    EXPECT_EQ(px(27, 64), kFrameLine);
-    EXPECT_EQ(px(532, 64), kFrameLine);
-    EXPECT_EQ(px(kBand.left, kBand.top + 10), kFrameLine);
-    EXPECT_EQ(px(280, 247), kFrameLine);  // the control panel's top edge
-    EXPECT_EQ(pillEdge(), kStoppedRed);
+    EXPECT_EQ(px(27, 64), kFrame);
+    EXPECT_EQ(px(532, 64), kFrame);
+    EXPECT_EQ(px(kBand.left, kBand.top + 10), kFrame);
+    EXPECT_EQ(px(280, 247), kFrame);  // the control panel's top edge
+    EXPECT_EQ(pillEdge(), kStopped);
     EXPECT_EQ(togBorder(), rgb(43, 224, 122));
     // The child controls lie over the panel: a slider's background and its knob.
     EXPECT_EQ(px(28 + 1, 433 + 15 + 1), rgb(11, 17, 12));
-    EXPECT_EQ(px(28 + 163, 433 + 15 + 7), kOnGreen);
+    EXPECT_EQ(px(28 + 163, 433 + 15 + 7), kLive);
 }
 
 TEST_F(PictureFrame, StartShowsTheLiveLooks) {
     headlessClick(g_rcTog.left + 40, g_rcTog.top + 20);
     headlessAdvanceMs(100);
     ASSERT_TRUE(g_live);
-    EXPECT_EQ(pillEdge(), kScanningPill);
-    EXPECT_EQ(togBorder(), kStoppedRed);
-    EXPECT_EQ(px(g_rcTog.left + 1 + S(17), (g_rcTog.top + g_rcTog.bottom) / 2), kStoppedRed);  // dot
+    EXPECT_EQ(pillEdge(), kScanning);
+    EXPECT_EQ(togBorder(), kStopped);
+    EXPECT_EQ(px(g_rcTog.left + 1 + S(17), (g_rcTog.top + g_rcTog.bottom) / 2), kStopped);  // dot
     // The needle and readout turn green: row yB + 1 holds the needle only.
     const int yB = g_band.bottom - S(9);
-    EXPECT_EQ(count(Rect{g_band.left, yB + 1, g_band.right, yB + 2}, kOnGreen), 2);
+    EXPECT_EQ(count(Rect{g_band.left, yB + 1, g_band.right, yB + 2}, kLive), 2);
 
     headlessClick(g_rcTog.left + 40, g_rcTog.top + 20);
     headlessAdvanceMs(100);
     EXPECT_FALSE(g_live);
-    EXPECT_EQ(pillEdge(), kStoppedRed);
+    EXPECT_EQ(pillEdge(), kStopped);
     EXPECT_EQ(togBorder(), rgb(43, 224, 122));
 }
 
@@ -86,13 +83,13 @@ TEST_F(PictureFrame, EchoClickTogglesItsCheckMark) {
     const int s = S(14), left = g_rcEcho.left + 1 + S(10);
     const int cy = (g_rcEcho.top + g_rcEcho.bottom) / 2;
     const Rect inside{left + 1, cy - s / 2 + 1, left + s - 1, cy - s / 2 + s - 1};
-    EXPECT_GT(count(inside, kOnGreen), 12);  // echo is on at start
+    EXPECT_GT(count(inside, kLive), 12);  // echo is on at start
     headlessClick(g_rcEcho.right - 20, cy);
     headlessPointerMove(-50, -50);
     headlessAdvanceMs(100);
     EXPECT_FALSE(g_echoOn);
-    EXPECT_EQ(count(inside, kOnGreen), 0);
-    EXPECT_EQ(px(left, cy), kFrameLine);
+    EXPECT_EQ(count(inside, kLive), 0);
+    EXPECT_EQ(px(left, cy), kFrame);
 }
 
 TEST_F(PictureFrame, HoverLookFollowsThePointer) {
@@ -159,15 +156,15 @@ TEST_F(PictureFrame, LargestScale) {
     headlessResize(952, 1292);
     ASSERT_FLOAT_EQ(g_f, 1.7f);
     // Divider at y = S(64) = 109 from S(27) = 46 to W - 46; panel border and pill as at 1.0.
-    EXPECT_EQ(px(46, 109), kFrameLine);
-    EXPECT_EQ(px(952 - 47, 109), kFrameLine);
-    EXPECT_NE(px(952 - 46, 109), kFrameLine);
-    EXPECT_EQ(px(g_band.left, g_band.top + 20), kFrameLine);
-    EXPECT_EQ(pillEdge(), kStoppedRed);
+    EXPECT_EQ(px(46, 109), kFrame);
+    EXPECT_EQ(px(952 - 47, 109), kFrame);
+    EXPECT_NE(px(952 - 46, 109), kFrame);
+    EXPECT_EQ(px(g_band.left, g_band.top + 20), kFrame);
+    EXPECT_EQ(pillEdge(), kStopped);
     const int panelTop = g_scope.bottom + S(8);
-    EXPECT_EQ(px(476, panelTop), kFrameLine);
-    EXPECT_EQ(px(476, panelTop + 1), kFrameLine);
-    EXPECT_EQ(px(476, 1292 - S(16) - 1), kFrameLine);
+    EXPECT_EQ(px(476, panelTop), kFrame);
+    EXPECT_EQ(px(476, panelTop + 1), kFrame);
+    EXPECT_EQ(px(476, 1292 - S(16) - 1), kFrame);
 }
 
 }  // namespace

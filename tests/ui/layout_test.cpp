@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/interactive.h"
 #include "platform/audio_fake.h"
 #include "platform/window_headless.h"
 #include "ui/controller.h"

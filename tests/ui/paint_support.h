@@ -11,8 +11,11 @@
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/canvas.h"
+#include "support/saved_globals.h"
+#include "support/stations.h"
 #include "ui/layout.h"
 #include "ui/paint.h"
+#include "ui/palette.h"
 #include "ui/rain.h"
 #include "ui/ui_state.h"
 
@@ -28,19 +31,9 @@ constexpr Rect kScope{24, 167, 536, 239};
 // with an empty rain and no stations, and restores every one of them afterwards.
 class PanelState {
 public:
-    PanelState() : rain_(g_rain), stations_(g_stations) {
-        saved_.f = g_f;
-        saved_.band = g_band;
-        saved_.scope = g_scope;
-        saved_.live = g_live;
-        saved_.hover = g_hover;
-        saved_.echo = g_echoOn;
-        saved_.verb = g_verbOn;
-        saved_.kana = g_rainKana;
-        saved_.rng = g_rainRng;
-        saved_.rowH = g_rainRowH;
-        saved_.colW = g_rainColW;
-        saved_.rows = g_rainRows;
+    PanelState() {
+        saved_.save(g_f, g_band, g_scope, g_live, g_hover, g_echoOn, g_verbOn, g_rainKana, g_rainRng, g_rainRowH,
+                    g_rainColW, g_rainRows, g_rain, g_stations);
         g_f = 1.0f;
         makeFonts(1.0f, nullptr, 0);
         createPanelBrushes();
@@ -56,20 +49,6 @@ public:
         fillScope(0.0f, 1024);
     }
     ~PanelState() {
-        g_f = saved_.f;
-        g_band = saved_.band;
-        g_scope = saved_.scope;
-        g_live = saved_.live;
-        g_hover = saved_.hover;
-        g_echoOn = saved_.echo;
-        g_verbOn = saved_.verb;
-        g_rainKana = saved_.kana;
-        g_rainRng = saved_.rng;
-        g_rainRowH = saved_.rowH;
-        g_rainColW = saved_.colW;
-        g_rainRows = saved_.rows;
-        g_rain = rain_;
-        g_stations = stations_;
         setEngine(87.5f, -1, 3);
         fillScope(0.0f, 0);
     }
@@ -86,23 +65,9 @@ public:
         for (auto& s : g_engine.scope) s.store(v, std::memory_order_relaxed);
         g_engine.scopePos.store(pos, std::memory_order_relaxed);
     }
-    static void setStations(const std::vector<float>& freqs) {
-        g_stations.clear();
-        for (size_t i = 0; i < freqs.size(); ++i)
-            g_stations.push_back(Station{L"STATION " + std::to_wstring(i + 1), L"s.mp3", freqs[i],
-                                         600.0f, 0.0f});
-    }
 
 private:
-    struct {
-        float f;
-        Rect band, scope;
-        bool live, echo, verb, kana;
-        int hover, rowH, colW, rows;
-        uint64_t rng;
-    } saved_{};
-    std::vector<RainCol> rain_;
-    std::vector<Station> stations_;
+    SavedGlobals saved_;  // the globals above, as they were, put back after the destructor's body
 };
 
 inline std::unique_ptr<Canvas> paintedPanel(int w = kW, int h = kH) {

@@ -11,15 +11,7 @@
 namespace {
 
 using namespace painttest;
-
-constexpr Rgb kFrame = rgb(20, 48, 31);
-constexpr Rgb kBoxFill = rgb(4, 8, 5);
-constexpr Rgb kPanelFill = rgb(9, 14, 10);
-constexpr Rgb kLiveGreen = rgb(57, 255, 136);
-constexpr Rgb kDimText = rgb(98, 140, 116);
-constexpr Rgb kMarker = rgb(36, 84, 58);
-constexpr Rgb kCentre = rgb(16, 34, 24);
-constexpr Rgb kTraceStopped = rgb(28, 62, 43);
+using namespace palette;
 
 // The dial at 560 x 760: xL = 36, xR = 524, baseline yB = 150.
 constexpr int kXL = 36, kXR = 524, kYB = 150;
@@ -92,7 +84,7 @@ TEST(PanelPaint, BandAndScopeBoxesAreFilledAndFramed) {
     EXPECT_EQ(dc->pixel(31, kMid), kBoxFill);
     EXPECT_EQ(dc->pixel(32, kMid), kTraceStopped);
     EXPECT_EQ(dc->pixel(526, kMid), kTraceStopped);
-    EXPECT_EQ(dc->pixel(527, kMid), kCentre);
+    EXPECT_EQ(dc->pixel(527, kMid), kScopeCentre);
     EXPECT_EQ(dc->pixel(528, kMid), kBoxFill);
 }
 
@@ -102,24 +94,24 @@ TEST(PanelPaint, ControlPanelHasARoundedTwoPixelBorder) {
     // Q = {16, 247, 544, 744}, corner 14.
     EXPECT_EQ(dc->pixel(280, 247), kFrame);
     EXPECT_EQ(dc->pixel(280, 248), kFrame);
-    EXPECT_EQ(dc->pixel(280, 249), kPanelFill);
+    EXPECT_EQ(dc->pixel(280, 249), kPanel);
     EXPECT_EQ(dc->pixel(280, 743), kFrame);
     EXPECT_EQ(dc->pixel(280, 742), kFrame);
-    EXPECT_EQ(dc->pixel(280, 741), kPanelFill);
+    EXPECT_EQ(dc->pixel(280, 741), kPanel);
     EXPECT_EQ(dc->pixel(16, 500), kFrame);
     EXPECT_EQ(dc->pixel(17, 500), kFrame);
-    EXPECT_EQ(dc->pixel(18, 500), kPanelFill);
+    EXPECT_EQ(dc->pixel(18, 500), kPanel);
     EXPECT_EQ(dc->pixel(543, 500), kFrame);
     EXPECT_EQ(dc->pixel(542, 500), kFrame);
-    EXPECT_EQ(dc->pixel(541, 500), kPanelFill);
+    EXPECT_EQ(dc->pixel(541, 500), kPanel);
     EXPECT_NE(dc->pixel(15, 500), kFrame);
     EXPECT_NE(dc->pixel(544, 500), kFrame);
     // The corners are cut: the bounding box's corner pixels keep the gradient.
     EXPECT_NE(dc->pixel(16, 247), kFrame);
     EXPECT_NE(dc->pixel(543, 743), kFrame);
     // The credit sits right-aligned in {24, 724, 528, 737}, in the dim text colour.
-    EXPECT_GT(countOf(*dc, Rect{420, 724, 528, 737}, kDimText), 5);
-    EXPECT_EQ(countOf(*dc, Rect{24, 724, 400, 737}, kDimText), 0);
+    EXPECT_GT(countOf(*dc, Rect{420, 724, 528, 737}, kDim), 5);
+    EXPECT_EQ(countOf(*dc, Rect{24, 724, 400, 737}, kDim), 0);
 }
 
 // The needle's 2-pixel line below the baseline (row yB + 1 holds only the needle).
@@ -140,7 +132,7 @@ TEST(PanelPaint, NeedleSitsAtTheFrequencyAndStopsAtTheScaleEnds) {
         g_live = c.live;
         PanelState::setEngine(c.dialFreq, -1, c.live ? 0 : 3);
         auto dc = paintedPanel();
-        const Rgb colour = c.live ? kLiveGreen : kDimText;
+        const Rgb colour = c.live ? kLive : kDim;
         EXPECT_EQ(columnsOf(*dc, kYB + 1, kBand.left, kBand.right, colour),
                   (std::vector<int>{c.nx, c.nx + 1}));
         // The triangle's tip row S(20) above the baseline, its base S(13) above it.
@@ -161,8 +153,8 @@ TEST(PanelPaint, PillColourFollowsTheScannerState) {
     const PillCase cases[] = {
         {false, 3, rgb(255, 92, 77), rgb(255, 181, 71)},
         {true, 0, rgb(255, 181, 71), rgb(255, 92, 77)},
-        {true, 1, kLiveGreen, rgb(255, 181, 71)},  // the engine's locked phase
-        {false, 1, rgb(255, 92, 77), kLiveGreen},  // locked only counts while live
+        {true, 1, kLive, rgb(255, 181, 71)},  // the engine's locked phase
+        {false, 1, rgb(255, 92, 77), kLive},  // locked only counts while live
     };
     for (const PillCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.live << " " << c.phase);
@@ -183,7 +175,7 @@ TEST(PanelPaint, PillColourFollowsTheScannerState) {
 
 TEST(PanelPaint, StationMarkersStandAtTheirColumnsUnclamped) {
     PanelState state;
-    PanelState::setStations({86.0f, 88.0f, 95.3f, 107.9f});
+    setStations({86.0f, 88.0f, 95.3f, 107.9f});
     auto dc = paintedPanel();
     // Markers from yB - 12 to yB - 2 (end excluded); the needle stands at 36 and 37.
     const std::vector<int> expected{0, 48, 222, 522};
@@ -222,7 +214,7 @@ TEST(PanelPaint, ScopeTraceFollowsTheSamplesWithinAmp) {
         g_live = c.live;
         PanelState::fillScope(c.sample, 5000);
         auto dc = paintedPanel();
-        const Rgb colour = c.live ? kLiveGreen : kTraceStopped;
+        const Rgb colour = c.live ? kLive : kTraceStopped;
         // Points at x = 32 .. 527, the last one left out by lineTo.
         const std::vector<int> xs = columnsOf(*dc, c.y, 32, 527, colour);
         EXPECT_EQ(xs.size(), size_t(527 - 32));
@@ -238,10 +230,10 @@ TEST(PanelPaint, ScopeJustAfterStartReadsTheRingsZeroEnd) {
     g_engine.scopePos.store(256, std::memory_order_relaxed);
     auto dc = paintedPanel();
     // Index (i * 512 / 496 + 256 - 512) & 1023 reaches 0 at i = 248, x = 280.
-    EXPECT_EQ(columnsOf(*dc, kMid, 32, 527, kLiveGreen).size(), size_t(248));
-    EXPECT_EQ(dc->pixel(279, kMid), kLiveGreen);
-    EXPECT_EQ(dc->pixel(281, kMid - kAmp), kLiveGreen);
-    EXPECT_EQ(dc->pixel(400, kMid - kAmp), kLiveGreen);
+    EXPECT_EQ(columnsOf(*dc, kMid, 32, 527, kLive).size(), size_t(248));
+    EXPECT_EQ(dc->pixel(279, kMid), kLive);
+    EXPECT_EQ(dc->pixel(281, kMid - kAmp), kLive);
+    EXPECT_EQ(dc->pixel(400, kMid - kAmp), kLive);
 }
 
 TEST(PanelPaint, SmallScopeBoxes) {
@@ -265,7 +257,7 @@ TEST(PanelPaint, NarrowBandShowsOnlyItsBox) {
         SCOPED_TRACE(width);
         PanelState state;
         g_live = true;
-        PanelState::setStations({88.0f, 100.0f});
+        setStations({88.0f, 100.0f});
         g_band = Rect{24, 72, 24 + width, 159};
         auto dc = paintedPanel();
         int other = 0;
@@ -302,7 +294,7 @@ TEST(PanelPaint, StationLineText) {
         SCOPED_TRACE(c.what);
         PanelState state;
         g_live = c.live;
-        PanelState::setStations(std::vector<float>(size_t(c.stations), 99.0f));
+        setStations(std::vector<float>(size_t(c.stations), 99.0f));
         PanelState::setEngine(99.0f, c.uiStation, c.live ? 0 : 3);
         EXPECT_EQ(stationLineText(c.uiStation), c.expected);
     }
@@ -311,7 +303,7 @@ TEST(PanelPaint, StationLineText) {
 TEST(PanelPaint, LongStationNameStaysInsideItsLine) {
     PanelState state;
     g_live = true;
-    PanelState::setStations({99.0f});
+    setStations({99.0f});
     g_stations[0].name = std::wstring(100000, L'W');
     PanelState::setEngine(150.0f, 0, 0);  // the needle at xR, away from the text
     EXPECT_EQ(stationLineText(0).size(), size_t(7 + 100000));

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <string>
 
-#include "engine/rng.h"
+#include "base/rng.h"
 #include "paint_support.h"
 #include "platform/clock.h"
 

@@ -7,13 +7,7 @@
 namespace {
 
 using namespace painttest;
-
-constexpr Rgb kBack = rgb(11, 17, 12);
-constexpr Rgb kFill = rgb(43, 224, 122);
-constexpr Rgb kRing = rgb(57, 255, 136);
-constexpr Rgb kKnob = rgb(13, 27, 19);
-constexpr Rgb kTrackBorder = rgb(20, 48, 31);
-constexpr Rgb kTrackFill = rgb(8, 13, 9);
+using namespace palette;
 
 // The sliders are 504 x 15 at 560 x 760.
 constexpr int kSliderW = 504, kSliderH = 15;
@@ -58,11 +52,11 @@ TEST(SliderControl, KnobPosition) {
 // The knob, its ring and the centre dot around kx on the middle row (cy = 7).
 void expectKnob(const Canvas& dc, int kx, int kr) {
     const int cy = kSliderH / 2;
-    EXPECT_EQ(dc.pixel(kx - kr, cy), kRing);
-    EXPECT_EQ(dc.pixel(kx - kr + 1, cy), kRing);
-    EXPECT_EQ(dc.pixel(kx + kr, cy), kRing);
-    EXPECT_EQ(dc.pixel(kx - kr + 2, cy), kKnob);
-    EXPECT_EQ(dc.pixel(kx, cy), kRing);           // centre of the dot
+    EXPECT_EQ(dc.pixel(kx - kr, cy), kLive);
+    EXPECT_EQ(dc.pixel(kx - kr + 1, cy), kLive);
+    EXPECT_EQ(dc.pixel(kx + kr, cy), kLive);
+    EXPECT_EQ(dc.pixel(kx - kr + 2, cy), kKnobFill);
+    EXPECT_EQ(dc.pixel(kx, cy), kLive);           // centre of the dot
     EXPECT_EQ(dc.pixel(kx - 2, cy), rgb(0, 0, 0));  // the dot's 1-pixel black outline
     EXPECT_EQ(dc.pixel(kx + 2, cy), rgb(0, 0, 0));
 }
@@ -73,24 +67,24 @@ TEST(SliderControl, PictureOfTrackFillAndKnob) {
     const Slider sweep{60, 500, 200};
     paintSlider(*dc, &sweep, kSliderW, kSliderH);
     const int cy = 7, kx = 163;
-    EXPECT_EQ(dc->pixel(0, 0), kBack);
-    EXPECT_EQ(dc->pixel(8, cy), kBack);
+    EXPECT_EQ(dc->pixel(0, 0), kSliderBack);
+    EXPECT_EQ(dc->pixel(8, cy), kSliderBack);
     // Track {9, 4, 495, 10} with a 2-pixel border, filled green from 10 to kx.
-    EXPECT_EQ(dc->pixel(400, 4), kTrackBorder);
-    EXPECT_EQ(dc->pixel(400, 5), kTrackBorder);
-    EXPECT_EQ(dc->pixel(400, 9), kTrackBorder);
-    EXPECT_EQ(dc->pixel(400, 3), kBack);
-    EXPECT_EQ(dc->pixel(400, 10), kBack);
-    EXPECT_EQ(dc->pixel(494, cy), kTrackBorder);
-    EXPECT_EQ(dc->pixel(495, cy), kBack);
+    EXPECT_EQ(dc->pixel(400, 4), kFrame);
+    EXPECT_EQ(dc->pixel(400, 5), kFrame);
+    EXPECT_EQ(dc->pixel(400, 9), kFrame);
+    EXPECT_EQ(dc->pixel(400, 3), kSliderBack);
+    EXPECT_EQ(dc->pixel(400, 10), kSliderBack);
+    EXPECT_EQ(dc->pixel(494, cy), kFrame);
+    EXPECT_EQ(dc->pixel(495, cy), kSliderBack);
     EXPECT_EQ(dc->pixel(400, 6), kTrackFill);
-    EXPECT_EQ(dc->pixel(100, 6), kFill);
-    EXPECT_EQ(dc->pixel(100, 5), kFill);
-    EXPECT_EQ(dc->pixel(100, 4), kTrackBorder);
+    EXPECT_EQ(dc->pixel(100, 6), kAccent);
+    EXPECT_EQ(dc->pixel(100, 5), kAccent);
+    EXPECT_EQ(dc->pixel(100, 4), kFrame);
     expectKnob(*dc, kx, 7);
     EXPECT_EQ(dc->pixel(kx + 8, cy), kTrackFill);
-    EXPECT_EQ(dc->pixel(kx, 0), kRing);  // the knob fills the control's height
-    EXPECT_EQ(dc->pixel(kx, 14), kRing);
+    EXPECT_EQ(dc->pixel(kx, 0), kLive);  // the knob fills the control's height
+    EXPECT_EQ(dc->pixel(kx, 14), kLive);
 }
 
 TEST(SliderControl, ValueAtMinHasNoFill) {
@@ -98,7 +92,7 @@ TEST(SliderControl, ValueAtMinHasNoFill) {
     auto dc = Canvas::create(kSliderW, kSliderH);
     const Slider vol{0, 100, 0};
     paintSlider(*dc, &vol, kSliderW, kSliderH);
-    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kFill), 0);
+    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kAccent), 0);
     expectKnob(*dc, 9, 7);
 }
 
@@ -108,7 +102,7 @@ TEST(SliderControl, ValueAtMaxPutsTheKnobAtTheRightEnd) {
     const Slider vol{0, 100, 100};
     paintSlider(*dc, &vol, kSliderW, kSliderH);
     expectKnob(*dc, kSliderW - 9, 7);
-    EXPECT_EQ(dc->pixel(kSliderW - 30, 6), kFill);
+    EXPECT_EQ(dc->pixel(kSliderW - 30, 6), kAccent);
 }
 
 TEST(SliderControl, NarrowOrRecordlessSliderShowsOnlyItsBackground) {
@@ -117,11 +111,11 @@ TEST(SliderControl, NarrowOrRecordlessSliderShowsOnlyItsBackground) {
     for (int w : {18, 12, 1}) {
         auto dc = Canvas::create(w, kSliderH);
         paintSlider(*dc, &s, w, kSliderH);
-        EXPECT_EQ(countOf(*dc, Rect{0, 0, w, kSliderH}, kBack), w * kSliderH) << w;
+        EXPECT_EQ(countOf(*dc, Rect{0, 0, w, kSliderH}, kSliderBack), w * kSliderH) << w;
     }
     auto dc = Canvas::create(kSliderW, kSliderH);
     paintSlider(*dc, nullptr, kSliderW, kSliderH);
-    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kBack), kSliderW * kSliderH);
+    EXPECT_EQ(countOf(*dc, Rect{0, 0, kSliderW, kSliderH}, kSliderBack), kSliderW * kSliderH);
 }
 
 TEST(SliderControl, ScaleGrowsTrackAndKnob) {
@@ -133,12 +127,12 @@ TEST(SliderControl, ScaleGrowsTrackAndKnob) {
     paintSlider(*dc, &s, w, h);
     const int kx = sliderKnobX(s, w);
     EXPECT_EQ(kx, 9 + 421);
-    EXPECT_EQ(dc->pixel(kx - 12, cy), kRing);
-    EXPECT_EQ(dc->pixel(kx - 13, cy), kFill);
-    EXPECT_EQ(dc->pixel(100, cy - 5), kTrackBorder);  // track {9, 8, w - 9, 18}
-    EXPECT_EQ(dc->pixel(100, cy - 6), kBack);
-    EXPECT_EQ(dc->pixel(100, cy + 4), kTrackBorder);
-    EXPECT_EQ(dc->pixel(100, cy + 5), kBack);
+    EXPECT_EQ(dc->pixel(kx - 12, cy), kLive);
+    EXPECT_EQ(dc->pixel(kx - 13, cy), kAccent);
+    EXPECT_EQ(dc->pixel(100, cy - 5), kFrame);  // track {9, 8, w - 9, 18}
+    EXPECT_EQ(dc->pixel(100, cy - 6), kSliderBack);
+    EXPECT_EQ(dc->pixel(100, cy + 4), kFrame);
+    EXPECT_EQ(dc->pixel(100, cy + 5), kSliderBack);
 }
 
 }  // namespace
@@ -197,10 +191,10 @@ TEST(SliderControl, KeepsItsRecordAndShowsItInTheFrame) {
     SliderWindow sw;
     ASSERT_NE(sw.slider, nullptr);
     EXPECT_EQ(userData(sw.slider), &sw.record);
-    EXPECT_EQ(headlessPixel(SliderWindow::kX + 163, sw.cy()), kRing);  // the dot of 200
-    EXPECT_EQ(headlessPixel(SliderWindow::kX + 100, sw.cy() - 1), kFill);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 163, sw.cy()), kLive);  // the dot of 200
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 100, sw.cy() - 1), kAccent);
     EXPECT_EQ(headlessPixel(SliderWindow::kX + 300, sw.cy() - 1), kTrackFill);
-    EXPECT_EQ(headlessPixel(SliderWindow::kX, SliderWindow::kY), kBack);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX, SliderWindow::kY), kSliderBack);
 }
 
 TEST(SliderControl, PressDragAndReleaseThroughThePointer) {
@@ -211,7 +205,7 @@ TEST(SliderControl, PressDragAndReleaseThroughThePointer) {
     EXPECT_EQ(sw.record.value, 280);
     headlessPump();
     EXPECT_EQ(g_sliderTestNotes, 1);
-    EXPECT_EQ(headlessPixel(SliderWindow::kX + 252, sw.cy()), kRing);  // the knob followed
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 252, sw.cy()), kLive);  // the knob followed
 
     // A move that lands on the same value posts nothing.
     headlessPointerMove(SliderWindow::kX + 252, sw.cy() + 3);
@@ -254,5 +248,5 @@ TEST(SliderControl, NarrowSliderKeepsItsValueUnderThePointer) {
     headlessPump();
     EXPECT_EQ(sw.record.value, 200);
     EXPECT_EQ(g_sliderTestNotes, 0);
-    EXPECT_EQ(headlessPixel(SliderWindow::kX + 9, sw.cy()), kBack);
+    EXPECT_EQ(headlessPixel(SliderWindow::kX + 9, sw.cy()), kSliderBack);
 }

@@ -1,11 +1,11 @@
-#include "app/program.h"
+#include "base/program.h"
 
 #include <clocale>
 #include <cstdarg>
 #include <cstdlib>
 #include <locale.h>
 
-#include "app/static_order.h"
+#include "base/static_order.h"
 #include "platform/data_blocks.h"
 #include "platform/paths.h"
 

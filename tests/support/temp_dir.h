@@ -1,0 +1,41 @@
+// The tests' one temporary folder: a fresh empty folder under the system's temporary folder,
+// removed with its contents when the object goes.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "kestrum-test-XXXXXX").string();
+        const char* made = mkdtemp(tmpl.data());
+        path_ = made ? made : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    // A folder below this one, made with its parents; its path.
+    std::string folder(const std::string& tail) const {
+        std::filesystem::create_directories(path_ + tail);
+        return path_ + tail;
+    }
+    // Entries directly inside the folder.
+    size_t entries() const {
+        return size_t(std::distance(std::filesystem::directory_iterator(path_), std::filesystem::directory_iterator()));
+    }
+
+private:
+    std::string path_;
+};
