@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "app/interactive.h"
 #include "catalog/station.h"
 #include "platform/audio_device.h"
 #include "platform/paths.h"

@@ -1,5 +1,5 @@
-// The tests' one temporary folder: a fresh empty folder under the system's temporary folder,
-// removed with its contents when the object goes.
+// The tests' one temporary folder: a fresh empty folder under the system's temporary folder
+// (or a given one), removed with its contents when the object goes.
 #pragma once
 
 #include <stdlib.h>
@@ -12,8 +12,10 @@
 
 class TempDir {
 public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kestrum-test-XXXXXX").string();
+    TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+    // Under `parent` instead, e.g. where another user can reach it.
+    explicit TempDir(const std::string& parent) {
+        std::string tmpl = parent + "/kestrum-test-XXXXXX";
         const char* made = mkdtemp(tmpl.data());
         path_ = made ? made : "";
     }
