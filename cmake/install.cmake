@@ -15,7 +15,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(KESTRUM_PACKAGING_OUT "${CMAKE_BINARY_DIR}/packaging")
-set(KESTRUM_MAINTAINER "The Kestrum developers <maintainers@users.noreply.c-seed-7decf4f2.example>")
+set(KESTRUM_MAINTAINER "The Kestrum developers <maintainers@kestrum.example>")
 
 # The release date in the form of Debian's changelog: "Fri, 11 Dec 2026 00:00:00 +0000".
 string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" _ "${KESTRUM_RELEASE_DATE}")
