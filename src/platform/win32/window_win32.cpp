@@ -31,7 +31,6 @@
 #include <unordered_map>
 
 #include "platform/win32/window_icon_id.h"
-#include "platform/win32/window_win32.h"
 #include "platform/window_backend.h"
 
 namespace {
