@@ -1,13 +1,11 @@
 #include "app/program.h"
 
-#include <clocale>
 #include <cstdarg>
 #include <cstdlib>
-#include <locale.h>
 
 #include "app/static_order.h"
 #include "platform/data_blocks.h"
-#include "platform/paths.h"
+#include "platform/files.h"
 
 const DataBlockTable* g_hInst = nullptr;
 std::wstring g_dir KESTRUM_STATIC(KESTRUM_ORDER_DIR);
@@ -18,27 +16,20 @@ void programFolderFrom(const std::wstring& programPath) {
         g_dir = L".";
         return;
     }
-    size_t cut = programPath.find_last_of(L'/');
+    size_t cut = programPath.find_last_of(kPathSep);
     g_dir = (cut == std::wstring::npos) ? programPath : programPath.substr(0, cut);
 }
 
 void openDecodeLog() {
     if (!std::getenv("KESTRUM_TRACE")) return;
-    g_dbg = std::fopen((wideToUtf8(g_dir) + "/_decode.log").c_str(), "wb");
+    g_dbg = fileOpenWrite(g_dir + kPathSep + L"_decode.log");
 }
 
 void dbgLog(const char* format, ...) {
     if (!g_dbg) return;
-    // %ls goes through the thread's locale; a UTF-8 locale on this thread alone makes
-    // names with non-ASCII characters come out whole, whatever the process locale is.
-    static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    locale_t previous = utf8 ? uselocale(utf8) : nullptr;
     va_list ap;
     va_start(ap, format);
-    flockfile(g_dbg);
-    std::vfprintf(g_dbg, format, ap);
-    funlockfile(g_dbg);
+    fileWriteFormatted(g_dbg, format, ap);
     va_end(ap);
     std::fflush(g_dbg);
-    if (previous) uselocale(previous);
 }

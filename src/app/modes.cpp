@@ -2,13 +2,13 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <unistd.h>
 
 #include "app/program.h"
 #include "audio/device_output.h"
 #include "audio/render_wav.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/controller.h"
 
@@ -45,7 +45,7 @@ int renderCommand(const std::vector<std::wstring>& args) {
     engine.echoMix = ra.echo ? 1.0f : 0.0f;
     engine.verbMix = ra.verb ? 1.0f : 0.0f;
     ProgressLine line;
-    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const bool terminal = stderrIsTerminal();
     const bool ok = renderWav(ra.path, ra.seconds, engine, terminal ? showProgress : nullptr, &line);
     if (terminal) std::fputs("\r\033[K", stderr);
     return ok ? 0 : 2;

@@ -10,10 +10,6 @@
 #include <cmath>
 #include <cwchar>
 #include <cwctype>
-#include <fcntl.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <minimp3.h>
 
@@ -23,6 +19,7 @@
 #include "engine/rng.h"
 #include "platform/clock.h"
 #include "platform/data_blocks.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 std::vector<Station> g_stations KESTRUM_STATIC(KESTRUM_ORDER_STATIONS);
@@ -37,14 +34,6 @@ constexpr int kProbeFrames = 64;
 constexpr float kMinFreq = 87.5f;            // MHz, the ends of the dial
 constexpr float kMaxFreq = 108.0f;
 
-// The "C" locale for number reading and white-space classification, whatever locale the
-// process has set.
-locale_t cLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    assert(c != locale_t(0));
-    return c;
-}
-
 }  // namespace
 
 // ---- Text helpers ----
@@ -54,10 +43,9 @@ std::wstring widen(std::string_view utf8) {
 }
 
 std::wstring trimw(const std::wstring& text) {
-    const locale_t c = cLocale();
     size_t b = 0, e = text.size();
-    while (b < e && iswspace_l(wint_t(text[b]), c)) ++b;
-    while (e > b && iswspace_l(wint_t(text[e - 1]), c)) --e;
+    while (b < e && iswspaceC(text[b])) ++b;
+    while (e > b && iswspaceC(text[e - 1])) --e;
     return text.substr(b, e - b);
 }
 
@@ -96,44 +84,8 @@ bool resBlob(const wchar_t* name, const unsigned char*& data, uint64_t& size) {
     return dataBlockFind(g_hInst, units, &data, &size);
 }
 
-namespace {
-
-// Owns a descriptor until a stream takes it over.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-}  // namespace
-
 FileHandle openRegularFile(const std::wstring& path) {
-    if (path.find(L'\0') != std::wstring::npos) return nullptr;
-    // Without O_NONBLOCK, opening a named pipe waits for a writer that may never come; the
-    // type is checked on the open descriptor, so nothing can swap the file in between.
-    Descriptor fd(open(wideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return nullptr;
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    const int flags = fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
-    FileHandle f(fdopen(fd.get(), "rb"));
-    if (f) fd.release();
-    return f;
+    return FileHandle(fileOpenRegularRead(path));
 }
 
 bool openRecording(const std::wstring& file, RecordingSource& src) {
@@ -146,9 +98,9 @@ bool openRecording(const std::wstring& file, RecordingSource& src) {
         return true;
     }
     src.block = nullptr;
-    src.file = openRegularFile(g_dir + L"/radio/" + file);
+    src.file = openRegularFile(g_dir + kPathSep + L"radio" + kPathSep + file);
     if (!src.file) return false;
-    src.size = fseeko(src.file.get(), 0, SEEK_END) == 0 ? int64_t(ftello(src.file.get())) : -1;
+    src.size = fileSize(src.file.get());
     return true;
 }
 
@@ -188,7 +140,7 @@ float probeRecording(const std::wstring& file) {
     FILE* f = src.file.get();
     std::vector<unsigned char> head(kProbeBytes);
     size_t got = 0;
-    if (fseeko(f, 0, SEEK_SET) == 0) got = std::fread(head.data(), 1, head.size(), f);
+    if (std::fseek(f, 0, SEEK_SET) == 0) got = std::fread(head.data(), 1, head.size(), f);
     src.file.reset();
     if (got < kMinProbeBytes || src.size < kMinRecordingBytes) return kUnknownDur;
     return probeDurationBytes(head.data(), got, src.size);
@@ -219,7 +171,7 @@ std::vector<Station> parseStationList(std::string_view text) {
 
         // Longest numeric prefix, 0 without one. Clamping in double before narrowing gives
         // the same value as narrowing first, without a float overflow for huge fields.
-        const double mhz = wcstod_l(freqField.c_str(), nullptr, cLocale());
+        const double mhz = wcstodC(freqField.c_str());
         if (std::isnan(mhz)) continue;  // no place on the dial, and it would break the sort
         const float freq = mhz < kMinFreq ? kMinFreq : mhz > kMaxFreq ? kMaxFreq : float(mhz);
 
@@ -247,7 +199,7 @@ void loadStations() {
     if (resBlob(L"R_STATIONS_TXT", data, size)) {
         text.assign(reinterpret_cast<const char*>(data), size_t(size));
     } else {
-        FileHandle f = openRegularFile(g_dir + L"/radio/stations.txt");
+        FileHandle f = openRegularFile(g_dir + kPathSep + L"radio" + kPathSep + L"stations.txt");
         if (!f) return;
         char chunk[4096];
         size_t got;

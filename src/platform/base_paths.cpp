@@ -1,13 +1,25 @@
 #include "platform/paths.h"
 
-#include <climits>
-#include <unistd.h>
+#include <cwchar>
 
 namespace {
 
 // What becomes of a malformed sequence: one U+FFFD for it, or each of its bytes b kept as
 // U+DC00 + b (always U+DC80..U+DCFF, as ASCII is never malformed).
 enum class Malformed { replace, escape };
+
+// One code point onto wide text: itself where wchar_t holds 32 bits, a surrogate pair above
+// U+FFFF where it holds UTF-16 units (Windows).
+void appendCodePoint(std::wstring& out, char32_t cp) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp > 0xFFFF) {
+            out.push_back(wchar_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(wchar_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            return;
+        }
+    }
+    out.push_back(wchar_t(cp));
+}
 
 std::wstring decodeUtf8(std::string_view s, Malformed how) {
     std::wstring out;
@@ -48,7 +60,7 @@ std::wstring decodeUtf8(std::string_view s, Malformed how) {
             }
             continue;
         }
-        out.push_back(wchar_t(cp));
+        appendCodePoint(out, cp);
         i += size_t(len);
     }
     return out;
@@ -67,8 +79,16 @@ std::wstring osToWide(std::string_view s) {
 std::string wideToUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
-    for (wchar_t w : text) {
-        char32_t cp = char32_t(w);
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = char32_t(text[i]);
+        // UTF-16 units (Windows): a high surrogate followed by a low one is one code point.
+        if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+            const char32_t lo = char32_t(text[i + 1]);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                ++i;
+            }
+        }
         if (cp >= 0xDC80 && cp <= 0xDCFF) {  // a byte osToWide kept from malformed input
             out.push_back(char(cp - 0xDC00));
             continue;
@@ -94,26 +114,11 @@ std::string wideToUtf8(std::wstring_view text) {
 }
 
 size_t utf16Length(std::wstring_view text) {
+#if WCHAR_MAX <= 0xFFFF
+    return text.size();  // wide text is UTF-16 already (Windows)
+#else
     size_t n = 0;
     for (wchar_t w : text) n += (char32_t(w) > 0xFFFF) ? 2 : 1;
     return n;
-}
-
-std::wstring programPath() {
-    std::string buf(PATH_MAX, '\0');
-    for (;;) {
-        ssize_t got = readlink("/proc/self/exe", buf.data(), buf.size());
-        if (got < 0) return {};
-        if (size_t(got) < buf.size()) {
-            buf.resize(size_t(got));
-            return osToWide(buf);
-        }
-        buf.resize(buf.size() * 2);
-    }
-}
-
-std::vector<std::wstring> processArgs(int argc, char** argv) {
-    std::vector<std::wstring> args;
-    for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(osToWide(argv[i]));
-    return args;
+#endif
 }
