@@ -184,5 +184,8 @@ void showWindow(Window* topLevel);    // make a top-level window created without
 // opened (primaryDisplaySize then answers {0, 0}). It is closed with the last top-level
 // window. The warning box blocks: the windows do not repaint until it is closed.
 void windowUseSdl();
+// Real display on Windows: one native top-level window per Window, GDI canvases
+// (win32/window_*.cpp).
+void windowUseWin32();
 // Headless: see window_headless.h for the test-side controls.
 void windowUseHeadless(int displayW, int displayH);
