@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# kestrum.exe in a real window under Wine: Xvfb (1024 x 1024) with openbox, a private
+# PulseAudio daemon with a null sink, and a private Wine prefix made here (or the one that
+# WINEPREFIX names, when the caller has made one already).
+# Usage: window_test.sh <path-of-kestrum.exe> [output-dir]
+#
+# Checks: a window titled "Kestrum - Radio Band Scanner" appears with a 560 x 760 client
+# area; stopped, the state pill's border ({..., 522..523, ...} around y = 87) is red and the
+# null sink is silent; a click on START (the centre of {32, 285, 274, 331}) turns the pill
+# amber and the start/stop border red, and makes sound at the sink (RMS of 1 s of its monitor
+# above silence); closing through the window manager ends the program with exit code 0
+# within 2 s. Screenshots of the window stopped and live stay in
+# output-dir/windows_window_shots/ (the last run's; output-dir defaults to /tmp).
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../live/lib/pulse.sh"
+. "$here/../live/lib/display.sh"
+
+exe=${1:-}
+out=${2:-/tmp}
+title="Kestrum - Radio Band Scanner"
+wine=${WINE:-wine}
+# RMS of 16-bit samples below which the sink counts as silent (about -61 dBFS).
+silence_rms=30
+
+tmp=$(mktemp -d /tmp/kestrum_wine_window.XXXXXX)
+shots="$out/windows_window_shots"
+xvfb_pid= wm_pid= app_pid= own_prefix=
+cleanup() {
+  if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then kill "$app_pid"; wait "$app_pid" 2>/dev/null; fi
+  [ -n "$own_prefix" ] && WINEPREFIX=$own_prefix wineserver -k 2>/dev/null
+  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  pulse_stop
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok:   $*"; }
+die() { echo "FAIL: $*"; [ -f "$tmp/app.log" ] && cat "$tmp/app.log"; exit 1; }
+
+[ -n "$exe" ] && [ -f "$exe" ] || die "usage: $0 <path-of-kestrum.exe> [output-dir] (no file at '$exe')"
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+for tool in "$wine" wineserver Xvfb openbox xdotool xwininfo import convert parec; do
+  command -v "$tool" >/dev/null || die "$tool is not installed (scripts/setup.sh installs it)"
+done
+mkdir -p "$shots"
+
+display_start 93 1024x1024 "$tmp" || die "no display"
+pulse_start "$tmp/pulse" || die "the sound server did not start"
+
+# Wine without its .NET and HTML engines (nothing here needs them, and their installers
+# would ask), without menu entries in the user's desktop, and quiet.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX" ]; then
+  export WINEPREFIX="$tmp/prefix"
+  own_prefix=$WINEPREFIX
+  "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1 || die "wineboot failed: $(cat "$tmp/wineboot.log")"
+  wineserver -w
+fi
+
+"$wine" "$exe" >"$tmp/app.log" 2>&1 &
+app_pid=$!
+wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -1)
+[ -n "$wid" ] || die "no window titled \"$title\" appeared"
+name=$(xdotool getwindowname "$wid")
+[ "$name" = "$title" ] && pass "window \"$name\" appeared" || fail "window title \"$name\""
+sleep 1
+
+# Wine hands the frame to the window manager: the X window is the client area.
+geom=$(xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
+[ "$geom" = "560x760" ] && pass "client area $geom" || fail "client area $geom, expected 560x760"
+
+shot() { import -window "$wid" "$shots/$1.png"; }
+pixel() {  # shot x y -> "r,g,b"
+  convert "$shots/$1.png" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+expect_pixel() {  # shot x y "r,g,b" what
+  local got
+  got=$(pixel "$1" "$2" "$3")
+  if [ "$got" = "$4" ]; then pass "$5: ($2, $3) is RGB($4)"; else fail "$5: ($2, $3) is RGB($got), expected RGB($4)"; fi
+}
+sink_rms() {  # RMS of 1 s of the null sink's monitor, 16-bit stereo at 48 kHz
+  parec --device="$KESTRUM_PULSE_MONITOR" --format=s16le --rate=48000 --channels=2 --raw 2>/dev/null \
+    | head -c 192000 >"$tmp/sink.raw"
+  od -An -v -td2 -w2 "$tmp/sink.raw" | awk '{ s += $1 * $1; n++ } END { printf "%d\n", n ? sqrt(s / n) : 0 }'
+}
+away() { xdotool mousemove --window "$wid" 280 180; sleep 0.3; }
+
+away
+shot stopped
+expect_pixel stopped 523 87 "255,92,77" "stopped pill"
+expect_pixel stopped 33 308 "43,224,122" "start button border"
+rms=$(sink_rms)
+[ "$rms" -lt "$silence_rms" ] && pass "silent while stopped (RMS $rms)" || fail "sound while stopped: RMS $rms"
+
+xdotool mousemove --window "$wid" 153 308 click 1
+away
+rms=$(sink_rms)
+[ "$rms" -ge "$silence_rms" ] && pass "START makes sound at the null sink (RMS $rms)" \
+  || fail "no sound at the null sink after START: RMS $rms"
+shot live
+expect_pixel live 523 87 "255,181,71" "scanning pill"
+expect_pixel live 33 308 "255,92,77" "start/stop border while live"
+
+# Close through the window manager: openbox's Alt+F4 asks the window to close, as its
+# frame's close button does. Time the exit from there.
+xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+t0=$(date +%s%N)
+xdotool key alt+F4
+code=
+for _ in $(seq 1 40); do
+  if ! kill -0 "$app_pid" 2>/dev/null; then
+    wait "$app_pid"
+    code=$?
+    break
+  fi
+  sleep 0.05
+done
+ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+if [ -z "$code" ]; then
+  fail "still running 2 s after the close"
+else
+  app_pid=
+  [ "$code" = 0 ] && pass "exit code 0 after ${ms} ms" || fail "exit code $code after ${ms} ms: $(cat "$tmp/app.log")"
+fi
+
+echo "screenshots: $shots"
+exit $failures
