@@ -37,7 +37,8 @@ target_compile_options(kestrum_data PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KESTRUM_
 # The UTF-8 conversions and the block table lookup are shared with the Linux build.
 add_library(kestrum_platform_base STATIC
   src/platform/base_paths.cpp src/platform/base_data_blocks.cpp
-  "${KESTRUM_WIN32}/base_clock.cpp" "${KESTRUM_WIN32}/base_paths.cpp" "${KESTRUM_WIN32}/base_files.cpp")
+  "${KESTRUM_WIN32}/base_clock.cpp" "${KESTRUM_WIN32}/base_paths.cpp" "${KESTRUM_WIN32}/base_files.cpp"
+  "${KESTRUM_WIN32}/base_staged_file.cpp")
 target_include_directories(kestrum_platform_base PUBLIC src)
 target_compile_definitions(kestrum_platform_base PRIVATE ${KESTRUM_WIN32_DEFS})
 target_compile_options(kestrum_platform_base PRIVATE ${KESTRUM_WARNINGS})
@@ -104,6 +105,7 @@ if(KESTRUM_WIN32_WINDOW_SOURCES AND KESTRUM_WIN32_CANVAS_SOURCES)
   add_executable(kestrum WIN32 src/app/main.cpp ${KESTRUM_WIN32_RC})
   target_compile_options(kestrum PRIVATE ${KESTRUM_WARNINGS})
   target_link_libraries(kestrum PRIVATE kestrum_core kestrum_platform_win32 kestrum_platform_coreaudio kestrum_data)
+  target_link_options(kestrum PRIVATE -s)  # the shipped file carries no debug information
 endif()
 
 if(KESTRUM_TESTS)

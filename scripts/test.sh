@@ -2,7 +2,7 @@
 # Sets up, builds and runs every test: the unit tests, the tests with a real display and a
 # real sound server (they start their own Xvfb and PulseAudio), the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, and
-# a short run of each fuzz target.
+# a short run of each fuzz target, and the Windows build under Wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -32,3 +32,6 @@ for f in build-fuzz/tests/fuzz/fuzz_*; do
   echo "-- $(basename "$f")"
   "$f" -max_total_time="${KESTRUM_FUZZ_SECONDS:-30}" -rss_limit_mb=4096 "build-fuzz/corpus-$(basename "$f")" $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -3
 done
+
+echo "== Windows: kestrum.exe and the unit tests, built with MinGW-w64 and run under Wine"
+bash scripts/test-windows.sh build

@@ -13,6 +13,7 @@
 #include "engine/decode_worker.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/layout.h"
 #include "ui/rain.h"
@@ -62,10 +63,10 @@ std::wstring format(const wchar_t* fmt, auto... args) {
     return n < 0 ? std::wstring() : std::wstring(buf, size_t(n));
 }
 
-// The program's folder with its final "/", or empty (the current directory) when the
+// The program's folder with its final separator, or empty (the current directory) when the
 // program path has no folder part.
 std::wstring folderOf(const std::wstring& path) {
-    const size_t slash = path.rfind(L'/');
+    const size_t slash = path.rfind(kPathSep);
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
