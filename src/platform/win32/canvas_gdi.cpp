@@ -1,9 +1,16 @@
 // The canvas on GDI: a 32-bit top-down DIB section selected into a memory device context,
 // drawn with GDI's own pens, brushes, shapes and text, and fonts made with CreateFontW by
-// face name. canvas.h's conventions are GDI's, so most calls map one to one:
+// face name. Most of canvas.h maps one to one onto GDI; where GDI's rules differ from it,
+// the canvas keeps canvas.h's:
 // - The pen of a shape is PS_INSIDEFRAME when wider than 1 pixel, so that the outline of a
-//   rectangle, rounded rectangle or ellipse stays inside its bounds; a 1-pixel pen is a
-//   plain PS_SOLID pen. Lines end before their end point, as LineTo draws them.
+//   rectangle, rounded rectangle or ellipse stays inside its bounds.
+// - GDI leaves out the right column and bottom row of a shape drawn without a pen: such a
+//   shape is asked for one pixel larger, so that the brush fills all of it.
+// - A wide pen's line is two 1-pixel lines, the second one step right or down, instead of
+//   GDI's geometric line centred on the path with round ends.
+// What stays GDI's own: the pixels of curves (ellipses, rounded corners) and of slanted
+// polygon edges, and the font metrics GetTextMetricsW answers (the internal leading is
+// GDI's, which is the cell height minus the em height up to the font system's rounding).
 // - Text is grayscale anti-aliased (ANTIALIASED_QUALITY): ClearType's coloured fringes would
 //   land in the pixels the core composes and reads back.
 // - drawText is DrawTextW on one line with DT_NOPREFIX: "&" in a station name is a letter,
@@ -30,6 +37,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -148,6 +156,7 @@ struct Canvas::Impl {
     Pen pen{0, 1, false};
     Brush brush{rgb(255, 255, 255), false};
     GdiHandle penHandle, brushHandle;
+    GdiHandle thinPen;  // a wide pen's colour at 1 pixel, for its lines
     FontRef font;      // as set; null is the default font
     FontRef selected;  // the font in the DC, kept alive while selected
     Rgb textColor = 0;
@@ -172,6 +181,8 @@ struct Canvas::Impl {
         if (!made.get()) made = GdiHandle(GetStockObject(BLACK_PEN), false);
         SelectObject(dc.get(), made.get());
         penHandle = std::move(made);  // the previous pen is deselected: delete it
+        // A wide pen's lines are drawn as two 1-pixel lines (see lineTo).
+        thinPen = !p.none && p.width > 1 ? GdiHandle(CreatePen(PS_SOLID, 1, COLORREF(p.color)), true) : GdiHandle();
         pen = p;
     }
 
@@ -277,6 +288,31 @@ namespace {
 
 bool emptyRect(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
 
+// GDI leaves out the right column and bottom row of a shape drawn without a pen; the canvas
+// fills the whole shape, so such a shape is asked for one pixel larger.
+RECT shapeRect(const Canvas::Impl& c, const Rect& r) {
+    const int grow = c.pen.none ? 1 : 0;
+    return RECT{r.left, r.top, r.right + grow, r.bottom + grow};
+}
+
+// A line of a wide pen: GDI's geometric lines are centred on the path with round ends; the
+// canvas's cover the 1-pixel line and its copy one step right (steeper than 45 degrees) or
+// one step down, both without the end point. The current position ends at (x1, y1).
+void wideLine(Canvas::Impl& c, int x0, int y0, int x1, int y1) {
+    HDC dc = c.dc.get();
+    const bool steep = std::abs(y1 - y0) > std::abs(x1 - x0);
+    const int ox = steep ? 1 : 0, oy = steep ? 0 : 1;
+    HGDIOBJ wide = SelectObject(dc, c.thinPen.get());
+    MoveToEx(dc, x0, y0, nullptr);
+    LineTo(dc, x1, y1);
+    MoveToEx(dc, x0 + ox, y0 + oy, nullptr);
+    LineTo(dc, x1 + ox, y1 + oy);
+    SelectObject(dc, wide);
+    MoveToEx(dc, x1, y1, nullptr);
+}
+
+bool widePen(const Canvas::Impl& c) { return !c.pen.none && c.pen.width > 1 && c.thinPen.get(); }
+
 }  // namespace
 
 void Canvas::fillRect(const Rect& r, Rgb color) {
@@ -290,30 +326,60 @@ void Canvas::fillRect(const Rect& r, Rgb color) {
 }
 
 void Canvas::rectangle(const Rect& r) {
-    if (!emptyRect(r)) Rectangle(impl_->dc.get(), r.left, r.top, r.right, r.bottom);
+    if (emptyRect(r)) return;
+    const RECT rc = shapeRect(*impl_, r);
+    Rectangle(impl_->dc.get(), rc.left, rc.top, rc.right, rc.bottom);
 }
 
 void Canvas::roundRect(const Rect& r, int ellipseW, int ellipseH) {
-    if (!emptyRect(r))
-        RoundRect(impl_->dc.get(), r.left, r.top, r.right, r.bottom, std::max(0, ellipseW), std::max(0, ellipseH));
+    if (emptyRect(r)) return;
+    const RECT rc = shapeRect(*impl_, r);
+    RoundRect(impl_->dc.get(), rc.left, rc.top, rc.right, rc.bottom, std::max(0, ellipseW), std::max(0, ellipseH));
 }
 
 void Canvas::ellipse(const Rect& r) {
-    if (!emptyRect(r)) Ellipse(impl_->dc.get(), r.left, r.top, r.right, r.bottom);
+    if (emptyRect(r)) return;
+    const RECT rc = shapeRect(*impl_, r);
+    Ellipse(impl_->dc.get(), rc.left, rc.top, rc.right, rc.bottom);
 }
 
 void Canvas::polygon(const Point* pts, int count) {
     if (!pts || count < 2) return;
+    Impl& c = *impl_;
+    HDC dc = c.dc.get();
     // POINT and Point are both two ints, but only GDI's type may go to GDI.
     std::vector<POINT> p;
     p.reserve(size_t(count));
     for (int i = 0; i < count; ++i) p.push_back(POINT{pts[i].x, pts[i].y});
-    Polygon(impl_->dc.get(), p.data(), count);
+    if (!widePen(c)) {
+        Polygon(dc, p.data(), count);
+        return;
+    }
+    // The fill as with no pen, then the outline as the canvas draws wide lines.
+    POINT at;
+    GetCurrentPositionEx(dc, &at);
+    HGDIOBJ wide = SelectObject(dc, GetStockObject(NULL_PEN));
+    Polygon(dc, p.data(), count);
+    SelectObject(dc, wide);
+    for (int i = 0; i < count; ++i) {
+        const POINT a = p[size_t(i)], b = p[size_t((i + 1) % count)];
+        wideLine(c, a.x, a.y, b.x, b.y);
+    }
+    MoveToEx(dc, at.x, at.y, nullptr);
 }
 
 void Canvas::moveTo(int x, int y) { MoveToEx(impl_->dc.get(), x, y, nullptr); }
 
-void Canvas::lineTo(int x, int y) { LineTo(impl_->dc.get(), x, y); }
+void Canvas::lineTo(int x, int y) {
+    Impl& c = *impl_;
+    if (!widePen(c)) {
+        LineTo(c.dc.get(), x, y);
+        return;
+    }
+    POINT at;
+    GetCurrentPositionEx(c.dc.get(), &at);
+    wideLine(c, at.x, at.y, x, y);
+}
 
 // ---- Text ----
 
