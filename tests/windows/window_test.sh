@@ -9,7 +9,9 @@
 # null sink is silent; a click on START (the centre of {32, 285, 274, 331}) turns the pill
 # amber and the start/stop border red, and makes sound at the sink (RMS of 1 s of its monitor
 # above silence); closing through the window manager ends the program with exit code 0
-# within 2 s. Screenshots of the window stopped and live stay in
+# within 2 s. Then without a sound server: a warning box captioned "Kestrum" opens, the
+# window goes on painting behind it (its rain moves), and once the box is dismissed the
+# window still closes with exit code 0 within 2 s. Screenshots stay in
 # output-dir/windows_window_shots/ (the last run's; output-dir defaults to /tmp).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -61,18 +63,6 @@ if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX" ]; then
   wineserver -w
 fi
 
-"$wine" "$exe" >"$tmp/app.log" 2>&1 &
-app_pid=$!
-wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -1)
-[ -n "$wid" ] || die "no window titled \"$title\" appeared"
-name=$(xdotool getwindowname "$wid")
-[ "$name" = "$title" ] && pass "window \"$name\" appeared" || fail "window title \"$name\""
-sleep 1
-
-# Wine hands the frame to the window manager: the X window is the client area.
-geom=$(xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
-[ "$geom" = "560x760" ] && pass "client area $geom" || fail "client area $geom, expected 560x760"
-
 shot() { import -window "$wid" "$shots/$1.png"; }
 pixel() {  # shot x y -> "r,g,b"
   convert "$shots/$1.png" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
@@ -82,12 +72,60 @@ expect_pixel() {  # shot x y "r,g,b" what
   got=$(pixel "$1" "$2" "$3")
   if [ "$got" = "$4" ]; then pass "$5: ($2, $3) is RGB($4)"; else fail "$5: ($2, $3) is RGB($got), expected RGB($4)"; fi
 }
+same_crop() {  # shot-a shot-b WxH+X+Y -> 0 when the crops are identical
+  convert "$shots/$1.png" -crop "$3" +repage "$tmp/crop_a.png"
+  convert "$shots/$2.png" -crop "$3" +repage "$tmp/crop_b.png"
+  local d
+  d=$(compare -metric AE "$tmp/crop_a.png" "$tmp/crop_b.png" null: 2>&1)
+  [ "${d%% *}" = "0" ]
+}
 sink_rms() {  # RMS of 1 s of the null sink's monitor, 16-bit stereo at 48 kHz
   parec --device="$KESTRUM_PULSE_MONITOR" --format=s16le --rate=48000 --channels=2 --raw 2>/dev/null \
     | head -c 192000 >"$tmp/sink.raw"
   od -An -v -td2 -w2 "$tmp/sink.raw" | awk '{ s += $1 * $1; n++ } END { printf "%d\n", n ? sqrt(s / n) : 0 }'
 }
 away() { xdotool mousemove --window "$wid" 280 180; sleep 0.3; }
+
+start_app() {  # log [NAME=value...] -> app_pid and wid, or dies when no window appears
+  env "${@:2}" "$wine" "$exe" >"$tmp/$1" 2>&1 &
+  app_pid=$!
+  wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -1)
+  [ -n "$wid" ] || die "no window titled \"$title\" appeared"
+}
+
+# Close through the window manager: openbox's Alt+F4 asks the window to close, as its
+# frame's close button does. Time the exit from there.
+close_app() {  # what
+  xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
+  local t0 code= ms
+  t0=$(date +%s%N)
+  xdotool key alt+F4
+  for _ in $(seq 1 40); do
+    if ! kill -0 "$app_pid" 2>/dev/null; then
+      wait "$app_pid"
+      code=$?
+      break
+    fi
+    sleep 0.05
+  done
+  ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+  if [ -z "$code" ]; then
+    fail "$1: still running 2 s after the close"
+  else
+    app_pid=
+    [ "$code" = 0 ] && pass "$1: exit code 0 after ${ms} ms" || fail "$1: exit code $code after ${ms} ms"
+  fi
+}
+
+# ---- With the sound server ----
+start_app app.log
+name=$(xdotool getwindowname "$wid")
+[ "$name" = "$title" ] && pass "window \"$name\" appeared" || fail "window title \"$name\""
+sleep 1
+
+# Wine hands the frame to the window manager: the X window is the client area.
+geom=$(xwininfo -id "$wid" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
+[ "$geom" = "560x760" ] && pass "client area $geom" || fail "client area $geom, expected 560x760"
 
 away
 shot stopped
@@ -104,28 +142,29 @@ rms=$(sink_rms)
 shot live
 expect_pixel live 523 87 "255,181,71" "scanning pill"
 expect_pixel live 33 308 "255,92,77" "start/stop border while live"
+close_app "live"
 
-# Close through the window manager: openbox's Alt+F4 asks the window to close, as its
-# frame's close button does. Time the exit from there.
-xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "$wid"
-t0=$(date +%s%N)
-xdotool key alt+F4
-code=
-for _ in $(seq 1 40); do
-  if ! kill -0 "$app_pid" 2>/dev/null; then
-    wait "$app_pid"
-    code=$?
-    break
-  fi
-  sleep 0.05
-done
-ms=$(( ($(date +%s%N) - t0) / 1000000 ))
-if [ -z "$code" ]; then
-  fail "still running 2 s after the close"
+# ---- Without a sound server: the warning box ----
+start_app app_nosound.log PULSE_SERVER="unix:$tmp/nobody-listens"
+box=$(timeout 20 xdotool search --sync --onlyvisible --name "^Kestrum\$" | head -1)
+if [ -n "$box" ]; then
+  pass "warning box \"Kestrum\" without a sound server"
+  away
+  shot box_a
+  sleep 1
+  shot box_b
+  # The rain behind the band display moves only while the window is painted.
+  if same_crop box_a box_b 560x60+0+0; then fail "the window stood still behind the box"
+  else pass "the window goes on painting behind the box"; fi
+  xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box"
+  xdotool key Return
+  sleep 0.5
+  [ -z "$(xdotool search --onlyvisible --name "^Kestrum\$")" ] && pass "the box closes with Return" \
+    || fail "the box is still open after Return"
 else
-  app_pid=
-  [ "$code" = 0 ] && pass "exit code 0 after ${ms} ms" || fail "exit code $code after ${ms} ms: $(cat "$tmp/app.log")"
+  fail "no warning box without a sound server"
 fi
+close_app "after the box"
 
 echo "screenshots: $shots"
 exit $failures
