@@ -27,10 +27,11 @@ silence_rms=30
 
 tmp=$(mktemp -d /tmp/kestrum_wine_window.XXXXXX)
 shots="$out/windows_window_shots"
-xvfb_pid= wm_pid= app_pid= own_prefix=
+xvfb_pid= wm_pid= app_pid=
 cleanup() {
   if [ -n "$app_pid" ] && kill -0 "$app_pid" 2>/dev/null; then kill "$app_pid"; wait "$app_pid" 2>/dev/null; fi
-  [ -n "$own_prefix" ] && WINEPREFIX=$own_prefix wineserver -k 2>/dev/null
+  # The Wine session belongs to this display, which goes now.
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
   [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null && wait "$wm_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   pulse_stop
@@ -58,10 +59,13 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 if [ -z "${WINEPREFIX:-}" ] || [ ! -d "$WINEPREFIX" ]; then
   export WINEPREFIX="$tmp/prefix"
-  own_prefix=$WINEPREFIX
   "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1 || die "wineboot failed: $(cat "$tmp/wineboot.log")"
-  wineserver -w
+else
+  # Wine's desktop takes the screen size from the display of the first program of a
+  # session: end a session the caller left running, so that this one starts on this display.
+  wineserver -k 2>/dev/null
 fi
+wineserver -w
 
 shot() { import -window "$wid" "$shots/$1.png"; }
 pixel() {  # shot x y -> "r,g,b"
