@@ -66,8 +66,8 @@ struct NativeTop {
     bool minimized = false;
 };
 
-// The client rectangle's frame: the outer size of a window of this style whose client area
-// is cw x ch, or the offsets of the outer rectangle from the client's.
+// The outer rectangle of a window of this style (no menu) whose client area is cw x ch at
+// (x, y) on the display.
 RECT outerFor(DWORD style, int x, int y, int cw, int ch) {
     RECT r{x, y, x + std::max(1, cw), y + std::max(1, ch)};
     AdjustWindowRectEx(&r, style, FALSE, 0);
