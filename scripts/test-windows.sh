@@ -27,10 +27,11 @@ exe="$root/$wbuild/kestrum.exe"
 export WINEPREFIX="$root/$wbuild/wineprefix"
 export WINEDEBUG=-all
 export WINEARCH=win64
+# No Mono or Gecko (nothing here needs them, and their installers would ask), no menu entries.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "-- wine: making the prefix $WINEPREFIX"
-  # No Mono or Gecko: nothing here needs them, and their installers would ask.
-  WINEDLLOVERRIDES="mscoree=;mshtml=" DISPLAY= wineboot -i >/dev/null 2>&1
+  DISPLAY= wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
 

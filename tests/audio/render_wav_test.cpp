@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -11,11 +12,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
+#endif
 
 #include "app/program.h"
 #include "audio/render_wav.h"
@@ -29,6 +32,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
+// An empty value removes the variable.
+void setenv(const char* name, const char* value, int) { _putenv_s(name, value); }
+void unsetenv(const char* name) { _putenv_s(name, ""); }
+#endif
+
 struct TraceEnv {
     explicit TraceEnv(bool on) {
         if (on) setenv("KESTRUM_TRACE", "1", 1);
@@ -39,8 +48,20 @@ struct TraceEnv {
 
 struct Folder {
     Folder() {
+#ifdef _WIN32
+        static unsigned serial = 0;
+        for (;;) {
+            const fs::path p = fs::temp_directory_path() / ("kestrum-render-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) +
+                                                          "-" + std::to_string(++serial));
+            if (fs::create_directory(p)) {
+                path = p.string();
+                break;
+            }
+        }
+#else
         std::string t = (fs::temp_directory_path() / "kestrum-render-XXXXXX").string();
         path = mkdtemp(t.data());
+#endif
     }
     ~Folder() { fs::remove_all(path); }
     std::string file(const std::string& n) const { return path + "/" + n; }
@@ -169,6 +190,7 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
     EXPECT_FALSE(fs::exists(deep + "/b.wav.csv"));
 }
 
+#ifndef _WIN32  // the folder's name limit and short temporary names are POSIX's
 // A file name near the longest a folder allows: the render's temporary names are longer
 // than the final ones, so they give way to short ones, and the WAV and its trace are written
 // wherever their own names fit.
@@ -197,6 +219,8 @@ TEST(RenderWav, LongNamesAreWrittenWhereverTheyFit) {
     }
 }
 
+#endif
+
 TEST(RenderWav, MissingFolderFailsAndCreatesNothing) {
     StationsScope none({});
     TraceEnv trace(true);
@@ -207,6 +231,7 @@ TEST(RenderWav, MissingFolderFailsAndCreatesNothing) {
     EXPECT_FALSE(renderWav(utf8ToWide(dir.path), 1, source)) << "a folder is not a file to render into";
 }
 
+#ifndef _WIN32  // a child process with a file-size limit, /dev/full
 TEST(RenderWav, AFailedWriteKeepsTheEarlierFileAndLeavesNoTemporaries) {
     StationsScope none({});
     TraceEnv trace(true);
@@ -239,6 +264,8 @@ TEST(RenderWav, AFullDeviceIsAFailure) {
     EXPECT_FALSE(renderWav(L"/dev/full", 1, source));
 }
 
+#endif
+
 TEST(RenderWav, SecondRenderReplacesTheFirst) {
     StationsScope none({});
     TraceEnv trace(false);
@@ -250,6 +277,7 @@ TEST(RenderWav, SecondRenderReplacesTheFirst) {
     EXPECT_EQ(dir.entries(), 1u);
 }
 
+#ifndef _WIN32  // permission bits and the creation mask
 // Sets the process's file-creation mask for the life of the object.
 struct UmaskScope {
     explicit UmaskScope(mode_t mask) : saved(umask(mask)) {}
@@ -285,6 +313,8 @@ TEST(RenderWav, AReplacedFileKeepsItsPermissions) {
     EXPECT_EQ(permissions(dir.file("new.wav")), mode_t(0644));
     EXPECT_EQ(permissions(dir.file("new.wav.csv")), mode_t(0644));
 }
+
+#endif
 
 TEST(RenderWav, CopiesTheSettingsAndLeavesTheSourceAlone) {
     StationsScope none({});

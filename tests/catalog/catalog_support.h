@@ -3,6 +3,7 @@
 // to compare clips with. Test code only; everything here allocates freely.
 #pragma once
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -39,12 +40,26 @@ inline void writeBytes(const std::filesystem::path& path, const std::vector<unsi
 class ProgramFolder {
 public:
     ProgramFolder() {
+#ifdef _WIN32
+        // A new folder under the temporary folder, its name from a counter and the clock.
+        static unsigned serial = 0;
+        for (;;) {
+            root_ = std::filesystem::temp_directory_path() /
+                    ("kestrum_catalog_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(++serial));
+            if (std::filesystem::create_directory(root_)) break;
+        }
+#else
         char tmpl[] = "/tmp/kestrum_catalog_XXXXXX";
         root_ = mkdtemp(tmpl);
+#endif
         std::filesystem::create_directory(radio());
         savedDir_ = g_dir;
         savedInst_ = g_hInst;
+#ifdef _WIN32
+        g_dir = root_.wstring();
+#else
         g_dir = utf8ToWide(root_.string());
+#endif
         g_hInst = nullptr;
     }
     ~ProgramFolder() {
