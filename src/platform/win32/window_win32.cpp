@@ -171,6 +171,12 @@ public:
         if (!dc) return;
         blit(t->hwnd, dc, frame);
         ReleaseDC(t->hwnd, dc);
+        // Out with it now: the window thread may block next (a render from the button), and
+        // a frame left in GDI's batch would not show until it is back. Wine keeps a window's
+        // drawing in its own surface until the thread looks for messages: a wait that
+        // returns at once, which dispatches nothing, pushes it to the display.
+        GdiFlush();
+        MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, 0);
     }
 
     bool windowPos(Window* w, int& x, int& y) override {
