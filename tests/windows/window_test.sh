@@ -11,7 +11,9 @@
 # above silence); closing through the window manager ends the program with exit code 0
 # within 2 s. Then without a sound server: a warning box captioned "Kestrum" opens, the
 # window goes on painting behind it (its rain moves), and once the box is dismissed the
-# window still closes with exit code 0 within 2 s. Screenshots stay in
+# window still closes with exit code 0 within 2 s; before that, RENDER changes the status
+# line at once, writes a 60 s WAV file (5760044 bytes) beside the program and changes the
+# status line again. Screenshots stay in
 # output-dir/windows_window_shots/ (the last run's; output-dir defaults to /tmp).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,11 +46,13 @@ pass() { echo "ok:   $*"; }
 die() { echo "FAIL: $*"; [ -f "$tmp/app.log" ] && cat "$tmp/app.log"; exit 1; }
 
 [ -n "$exe" ] && [ -f "$exe" ] || die "usage: $0 <path-of-kestrum.exe> [output-dir] (no file at '$exe')"
-exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 for tool in "$wine" wineserver Xvfb openbox xdotool xwininfo import convert parec; do
   command -v "$tool" >/dev/null || die "$tool is not installed (scripts/setup.sh installs it)"
 done
-mkdir -p "$shots"
+mkdir -p "$shots" "$tmp/prog"
+# A copy of the program: the render button writes its WAV file beside it.
+cp "$exe" "$tmp/prog/kestrum.exe"
+exe="$tmp/prog/kestrum.exe"
 
 display_start 93 1024x1024 "$tmp" || die "no display"
 pulse_start "$tmp/pulse" || die "the sound server did not start"
@@ -90,10 +94,21 @@ sink_rms() {  # RMS of 1 s of the null sink's monitor, 16-bit stereo at 48 kHz
 }
 away() { xdotool mousemove --window "$wid" 280 180; sleep 0.3; }
 
+find_window() {  # name-pattern half-seconds -> the first visible window of that name
+  # Polled rather than with --sync: a search that meets a window as it goes away fails.
+  local w=
+  for _ in $(seq 1 "$2"); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
+    [ -n "$w" ] && break
+    sleep 0.5
+  done
+  echo "$w"
+}
+
 start_app() {  # log [NAME=value...] -> app_pid and wid, or dies when no window appears
   env "${@:2}" "$wine" "$exe" >"$tmp/$1" 2>&1 &
   app_pid=$!
-  wid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -1)
+  wid=$(find_window "^$title\$" 120)
   [ -n "$wid" ] || die "no window titled \"$title\" appeared"
 }
 
@@ -150,7 +165,7 @@ close_app "live"
 
 # ---- Without a sound server: the warning box ----
 start_app app_nosound.log PULSE_SERVER="unix:$tmp/nobody-listens"
-box=$(timeout 20 xdotool search --sync --onlyvisible --name "^Kestrum\$" | head -1)
+box=$(find_window "^Kestrum\$" 40)
 if [ -n "$box" ]; then
   pass "warning box \"Kestrum\" without a sound server"
   away
@@ -163,12 +178,39 @@ if [ -n "$box" ]; then
   xdotool windowactivate --sync "$box" 2>/dev/null || xdotool windowfocus --sync "$box"
   xdotool key Return
   sleep 0.5
-  [ -z "$(xdotool search --onlyvisible --name "^Kestrum\$")" ] && pass "the box closes with Return" \
+  [ -z "$(xdotool search --onlyvisible --name "^Kestrum\$" 2>/dev/null)" ] && pass "the box closes with Return" \
     || fail "the box is still open after Return"
 else
   fail "no warning box without a sound server"
 fi
-close_app "after the box"
+
+# A render from the button, while stopped: the window thread renders into a WAV file beside
+# the program and answers nothing meanwhile; the status line says so before it starts.
+away
+shot before_render
+xdotool mousemove --window "$wid" 407 308 click 1
+sleep 1
+shot rendering
+status=496x13+32+708
+if same_crop before_render rendering "$status"; then fail "status line unchanged while rendering"
+else pass "status line changed at once by RENDER"; fi
+wav=
+for _ in $(seq 1 360); do
+  for f in "$tmp"/prog/kestrum_*.wav; do [ -e "$f" ] && wav=$f; done
+  [ -n "$wav" ] && break
+  sleep 0.5
+done
+if [ -n "$wav" ]; then
+  size=$(stat -c %s "$wav")
+  [ "$size" = 5760044 ] && pass "RENDER wrote $(basename "$wav") ($size bytes)" || fail "RENDER wrote $size bytes"
+  sleep 1
+  shot rendered
+  if same_crop rendering rendered "$status"; then fail "status line unchanged after the render"
+  else pass "status line changed after the render"; fi
+else
+  fail "no WAV file beside the program 180 s after RENDER"
+fi
+close_app "after the box and a render"
 
 echo "screenshots: $shots"
 exit $failures
