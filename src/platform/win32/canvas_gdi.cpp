@@ -91,10 +91,6 @@ MemoryDc newMemoryDc() {
     return dc;
 }
 
-std::wstring wideFace(const std::string& face) { return utf8ToWide(face); }
-
-std::string narrowFace(const wchar_t* face) { return wideToUtf8(face); }
-
 }  // namespace
 
 // ---- Fonts ----
@@ -102,18 +98,12 @@ std::string narrowFace(const wchar_t* face) { return wideToUtf8(face); }
 class Font {
 public:
     explicit Font(const FontSpec& s) : spec(s) {
+        // Negative: the em height in pixels; positive: the cell height; as CreateFontW reads it.
         const int height = s.height != 0 ? s.height : -12;
-        const std::wstring face = wideFace(s.face);
-        LOGFONTW lf{};
-        lf.lfHeight = height;
-        lf.lfWeight = s.weight;
-        lf.lfCharSet = DEFAULT_CHARSET;
-        lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-        lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-        lf.lfQuality = ANTIALIASED_QUALITY;
-        lf.lfPitchAndFamily = BYTE(s.fixedPitch ? FIXED_PITCH : DEFAULT_PITCH) | FF_DONTCARE;
-        wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-        HFONT f = CreateFontIndirectW(&lf);
+        HFONT f = CreateFontW(height, 0, 0, 0, s.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                              CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                              DWORD(s.fixedPitch ? FIXED_PITCH : DEFAULT_PITCH) | FF_DONTCARE,
+                              utf8ToWide(s.face).c_str());
         // Without a font of its own the canvas falls back to the system's default GUI font.
         handle = f ? GdiHandle(f, true) : GdiHandle(GetStockObject(DEFAULT_GUI_FONT), false);
 
@@ -121,7 +111,7 @@ public:
         MemoryDc dc = newMemoryDc();
         HGDIOBJ old = SelectObject(dc.get(), handle.get());
         wchar_t used[LF_FACESIZE + 1] = {};
-        if (GetTextFaceW(dc.get(), LF_FACESIZE, used) > 0) family = narrowFace(used);
+        if (GetTextFaceW(dc.get(), LF_FACESIZE, used) > 0) family = wideToUtf8(used);
         SelectObject(dc.get(), old);
     }
 
@@ -425,7 +415,7 @@ TextMetrics Canvas::textMetrics() {
 
 std::string Canvas::faceName() {
     wchar_t used[LF_FACESIZE + 1] = {};
-    return GetTextFaceW(impl_->dc.get(), LF_FACESIZE, used) > 0 ? narrowFace(used) : std::string();
+    return GetTextFaceW(impl_->dc.get(), LF_FACESIZE, used) > 0 ? wideToUtf8(used) : std::string();
 }
 
 // ---- Pixels ----
