@@ -46,7 +46,7 @@ pass() { echo "ok:   $*"; }
 die() { echo "FAIL: $*"; [ -f "$tmp/app.log" ] && cat "$tmp/app.log"; exit 1; }
 
 [ -n "$exe" ] && [ -f "$exe" ] || die "usage: $0 <path-of-kestrum.exe> [output-dir] (no file at '$exe')"
-for tool in "$wine" wineserver Xvfb openbox xdotool xwininfo import convert parec; do
+for tool in "$wine" wineserver Xvfb openbox xdotool xwininfo import convert compare parec; do
   command -v "$tool" >/dev/null || die "$tool is not installed (scripts/setup.sh installs it)"
 done
 mkdir -p "$shots" "$tmp/prog"
