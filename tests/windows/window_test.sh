@@ -4,17 +4,18 @@
 # WINEPREFIX names, when the caller has made one already).
 # Usage: window_test.sh <path-of-kestrum.exe> [output-dir]
 #
-# Checks: a window titled "Kestrum - Radio Band Scanner" appears with a 560 x 760 client
-# area; stopped, the state pill's border ({..., 522..523, ...} around y = 87) is red and the
-# null sink is silent; a click on START (the centre of {32, 285, 274, 331}) turns the pill
-# amber and the start/stop border red, and makes sound at the sink (RMS of 1 s of its monitor
-# above silence); closing through the window manager ends the program with exit code 0
-# within 2 s. Then without a sound server: a warning box captioned "Kestrum" opens, the
-# window goes on painting behind it (its rain moves), and once the box is dismissed the
-# window still closes with exit code 0 within 2 s; before that, RENDER changes the status
+# Checks, with the sound server: a window titled "Kestrum - Radio Band Scanner" appears
+# with a 560 x 760 client area; stopped, the state pill's border ({..., 522..523, ...} around
+# y = 87) is red and the null sink is silent; a click on START (the centre of
+# {32, 285, 274, 331}) turns the pill amber and the start/stop border red, and makes sound at
+# the sink (RMS of 1 s of its monitor above silence); closing through the window manager
+# ends the program with exit code 0 within 2 s.
+# Without a sound server: a warning box captioned "Kestrum" opens and the window goes on
+# painting behind it (its rain moves); once the box is dismissed, RENDER changes the status
 # line at once, writes a 60 s WAV file (5760044 bytes) beside the program and changes the
-# status line again. Screenshots stay in
-# output-dir/windows_window_shots/ (the last run's; output-dir defaults to /tmp).
+# status line again; closing still ends the program with exit code 0 within 2 s.
+# Screenshots stay in output-dir/windows_window_shots/ (the last run's; output-dir defaults
+# to /tmp).
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../live/lib/pulse.sh"
@@ -43,7 +44,7 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok:   $*"; }
-die() { echo "FAIL: $*"; [ -f "$tmp/app.log" ] && cat "$tmp/app.log"; exit 1; }
+die() { echo "FAIL: $*"; cat "$tmp"/app*.log 2>/dev/null; exit 1; }
 
 [ -n "$exe" ] && [ -f "$exe" ] || die "usage: $0 <path-of-kestrum.exe> [output-dir] (no file at '$exe')"
 for tool in "$wine" wineserver Xvfb openbox xdotool xwininfo import convert compare parec; do
