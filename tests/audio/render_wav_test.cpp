@@ -178,6 +178,7 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
         ASSERT_TRUE(renderWav(utf8ToWide(dir.file("a.wav")), 1, source));
         EXPECT_FALSE(fs::exists(dir.file("a.wav.csv")));
     }
+#ifndef _WIN32  // folders nested deeper than Windows' 260-character paths
     TraceEnv on(true);
     // A name whose trace name would not fit in 520 bytes: the render goes on without it.
     std::string deep = dir.path;
@@ -188,6 +189,7 @@ TEST(RenderWav, NoTraceWithoutTheSwitchOrWithAnOverlongName) {
     ASSERT_TRUE(renderWav(utf8ToWide(deep + "/b.wav"), 1, source));
     EXPECT_EQ(fs::file_size(deep + "/b.wav"), 96044u);
     EXPECT_FALSE(fs::exists(deep + "/b.wav.csv"));
+#endif
 }
 
 #ifndef _WIN32  // the folder's name limit and short temporary names are POSIX's

@@ -9,6 +9,7 @@
 #include <wctype.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -217,6 +218,14 @@ void fileWriteFormatted(FILE* f, const char* format, va_list ap) {
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-double wcstodC(const wchar_t* text) { return _wcstod_l(text, nullptr, cLocale()); }
+double wcstodC(const wchar_t* text) {
+    // The C runtime here has no wcstod with a locale of its own. A number is ASCII: after the
+    // leading white space, the ASCII prefix is read by MinGW's own strtod, which rounds
+    // correctly and knows only the "C" locale's decimal point.
+    while (*text && iswspaceC(*text)) ++text;
+    std::string ascii;
+    for (; *text && *text < 0x80; ++text) ascii += char(*text);
+    return __mingw_strtod(ascii.c_str(), nullptr);
+}
 
 bool iswspaceC(wchar_t c) { return _iswspace_l(wint_t(c), cLocale()) != 0; }
