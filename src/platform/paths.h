@@ -1,7 +1,8 @@
 // Paths, files and arguments. Wide strings (std::wstring) carry paths, names and arguments
-// inside the program; they go to the OS as UTF-8. A path or argument from the OS need not be
-// valid UTF-8 (Linux names are bytes), so those come in through osToWide, which keeps every
-// byte, and a path read that way goes back out byte for byte. Thread-safe; these functions
+// inside the program. On Linux they go to the OS as UTF-8; a path or argument from the OS
+// need not be valid UTF-8 (Linux names are bytes), so those come in through osToWide, which
+// keeps every byte, and a path read that way goes back out byte for byte. On Windows wide
+// strings are the system's own UTF-16 and go to its wide calls unchanged. Thread-safe; these functions
 // allocate.
 #pragma once
 
@@ -22,9 +23,10 @@ std::string wideToUtf8(std::wstring_view text);
 // Number of UTF-16 code units the text would take (a code point above U+FFFF counts 2).
 size_t utf16Length(std::wstring_view text);
 
-// The running program's full path from /proc/self/exe (through osToWide); empty when it
-// cannot be read.
+// The running program's full path (Linux: /proc/self/exe through osToWide; Windows:
+// GetModuleFileNameW); empty when it cannot be read.
 std::wstring programPath();
 
-// The command line as wide strings (through osToWide), argument 0 the program.
+// The command line as wide strings, argument 0 the program (Linux: argv through osToWide;
+// Windows: CommandLineToArgvW of the process's own command line, argc and argv unused).
 std::vector<std::wstring> processArgs(int argc, char** argv);
