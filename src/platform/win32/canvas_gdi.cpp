@@ -112,6 +112,7 @@ public:
         HGDIOBJ old = SelectObject(dc.get(), handle.get());
         wchar_t used[LF_FACESIZE + 1] = {};
         if (GetTextFaceW(dc.get(), LF_FACESIZE, used) > 0) family = wideToUtf8(used);
+        measureInk(dc.get());
         SelectObject(dc.get(), old);
     }
 
@@ -120,6 +121,35 @@ public:
     FontSpec spec;
     std::string family;  // the face actually used
     GdiHandle handle;
+    // How far the ink of the printable ASCII characters reaches above the baseline and below
+    // it (the baseline's own row counts below), in pixels.
+    int inkAbove = 0;
+    int inkBelow = 0;
+
+private:
+    // The ink box from each glyph's black box as GDI draws it (GetGlyphOutlineW's metrics).
+    // The spacing accents ` ^ ~ are marks for above letters, not text a line is made of. A
+    // font without outlines (a bitmap font) answers no glyph metrics: its cell then.
+    void measureInk(HDC dc) {
+        TEXTMETRICW tm{};
+        GetTextMetricsW(dc, &tm);
+        const MAT2 identity{{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+        int above = 0, below = 0;
+        bool any = false;
+        for (wchar_t c = 0x21; c < 0x7F; ++c) {
+            if (c == L'`' || c == L'^' || c == L'~') continue;
+            GLYPHMETRICS gm{};
+            if (GetGlyphOutlineW(dc, c, GGO_METRICS, &gm, 0, nullptr, &identity) == GDI_ERROR) continue;
+            if (gm.gmBlackBoxX == 0 || gm.gmBlackBoxY == 0) continue;
+            const int top = int(gm.gmptGlyphOrigin.y);  // rows above the baseline
+            const int bottom = int(gm.gmBlackBoxY) - top;  // rows from the baseline's own down
+            above = any ? std::max(above, top) : top;
+            below = any ? std::max(below, bottom) : bottom;
+            any = true;
+        }
+        inkAbove = any ? above : int(tm.tmAscent);
+        inkBelow = any ? below : int(tm.tmDescent);
+    }
 };
 
 FontRef fontCreate(const FontSpec& spec) { return std::make_shared<Font>(spec); }
@@ -410,7 +440,11 @@ Size Canvas::textExtent(std::wstring_view text) {
 TextMetrics Canvas::textMetrics() {
     TEXTMETRICW tm{};
     GetTextMetricsW(impl_->dc.get(), &tm);
-    return TextMetrics{int(tm.tmHeight), int(tm.tmAscent), int(tm.tmDescent), int(tm.tmInternalLeading)};
+    const FontRef& f = impl_->selected;
+    const int inkAbove = f ? f->inkAbove : int(tm.tmAscent);
+    const int inkBelow = f ? f->inkBelow : int(tm.tmDescent);
+    return TextMetrics{int(tm.tmHeight), int(tm.tmAscent), int(tm.tmDescent), int(tm.tmInternalLeading), inkAbove,
+                       inkBelow};
 }
 
 std::string Canvas::faceName() {
