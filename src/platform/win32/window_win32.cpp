@@ -1,7 +1,8 @@
 // The real display backend on Win32: one native window class for the top-level windows,
 // the composed frame copied to the window with StretchDIBits, the pointer and its capture,
-// the system cursors, the frame colours through DWM, the program icon from the module's
-// resources, the warning box as MessageBoxW, and the loop's wait for input.
+// the system cursors, the frame colours through DWM, the frame's extents, the program icon
+// from the module's resources, the warning box as MessageBoxW, keys, and the loop's wait for
+// input.
 //
 // The window core draws and composes everything in memory; the native window only shows
 // the frame and reports input, sizes and the close button through the windowCore*
@@ -64,6 +65,7 @@ struct NativeTop {
     Size minClient{0, 0};
     bool ready = false;      // reports go to the core only once the window is complete
     bool minimized = false;
+    bool leaveTracked = false;  // a WM_MOUSELEAVE is asked for
 };
 
 // The outer rectangle of a window of this style (no menu) whose client area is cw x ch at
@@ -203,14 +205,29 @@ public:
         DwmSetWindowAttribute(t->hwnd, kDwmCaptionTextColour, &kCaptionTextColour, sizeof kCaptionTextColour);
     }
 
-    // ---- Pointer, cursor, box, display ----
-    bool cursorPos(int& x, int& y) override {
-        POINT p;
-        if (!GetCursorPos(&p)) return false;
-        x = p.x;
-        y = p.y;
+    // The frame's thickness on each side: the window's outer rectangle around its client area.
+    bool frameExtents(Window* w, Rect& extents) override {
+        NativeTop* t = topOf(w);
+        RECT outer;
+        POINT origin{0, 0};
+        RECT client;
+        if (!t || !GetWindowRect(t->hwnd, &outer) || !GetClientRect(t->hwnd, &client) ||
+            !ClientToScreen(t->hwnd, &origin))
+            return false;
+        extents = Rect{origin.x - outer.left, origin.y - outer.top, outer.right - (origin.x + client.right),
+                       outer.bottom - (origin.y + client.bottom)};
         return true;
     }
+
+    // A box of the core's own (not used while the system's box serves): owned by its owner's
+    // native window, so that it stays above it.
+    void boxOpened(Window* w, Window* owner, const std::wstring&, const std::wstring&) override {
+        NativeTop* t = topOf(w);
+        NativeTop* o = topOf(owner);
+        if (t && o) SetWindowLongPtrW(t->hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(o->hwnd));
+    }
+
+    // ---- Cursor, box, display ----
 
     void setCursor(CursorShape shape) override {
         cursor_ = shape;
@@ -229,12 +246,15 @@ public:
         }
     }
 
-    void messageBox(Window* owner, const std::wstring& text, const std::wstring& caption) override {
+    // The system's warning box. It disables its owner while open and runs a loop of its own;
+    // the drive timer keeps the core's timers and painting going meanwhile.
+    bool platformBox(Window* owner, const std::wstring& text, const std::wstring& caption) override {
         NativeTop* t = topOf(owner);
         HWND hwnd = t ? t->hwnd : nullptr;
         beginModal(hwnd);
         MessageBoxW(hwnd, text.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
         endModal(hwnd);
+        return true;
     }
 
     Size displaySize() override {
@@ -274,7 +294,26 @@ public:
 
     void mouse(NativeTop& t, MsgKind kind, LPARAM lp) {
         mouseTop_ = t.hwnd;
+        if (!t.leaveTracked) {
+            // One WM_MOUSELEAVE when the pointer next leaves the client area.
+            TRACKMOUSEEVENT tme{};
+            tme.cbSize = sizeof tme;
+            tme.dwFlags = TME_LEAVE;
+            tme.hwndTrack = t.hwnd;
+            t.leaveTracked = TrackMouseEvent(&tme) != FALSE;
+        }
         windowCoreMouse(t.w, kind, signedLow(lp), signedHigh(lp));
+    }
+
+    void pointerLeft(NativeTop& t) {
+        t.leaveTracked = false;
+        windowCorePointerLeft(t.w);
+    }
+
+    // Enter, Escape and Space by name; any other key as 0.
+    static void key(NativeTop& t, WPARAM vk) {
+        const int code = vk == VK_RETURN ? KeyEnter : vk == VK_ESCAPE ? KeyEscape : vk == VK_SPACE ? KeySpace : 0;
+        windowCoreKey(t.w, code);
     }
 
     // The capture went elsewhere (another window, a system loop): the core lets go too, so
@@ -440,6 +479,12 @@ LRESULT CALLBACK topProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_LBUTTONUP:
             g_win32.mouse(*t, MsgKind::MouseUp, lp);
+            return 0;
+        case WM_MOUSELEAVE:
+            g_win32.pointerLeft(*t);
+            return 0;
+        case WM_KEYDOWN:
+            Win32Backend::key(*t, wp);
             return 0;
         case WM_SETCURSOR:
             // In the client area the shape is the core's (set on every move); on the frame
