@@ -33,20 +33,20 @@ target_include_directories(kestrum_data PUBLIC src)
 target_compile_definitions(kestrum_data PRIVATE ${KESTRUM_WIN32_DEFS})
 target_compile_options(kestrum_data PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${KESTRUM_WARNINGS}>)
 
-# ---- Platform: services with no outside library (clocks, paths, arguments, files) ----
+# ---- Platform: services with no outside library (clocks, paths, arguments, files, folders) ----
 # The UTF-8 conversions and the block table lookup are shared with the Linux build.
 add_library(kestrum_platform_base STATIC
   src/platform/base_paths.cpp src/platform/base_data_blocks.cpp
   "${KESTRUM_WIN32}/base_clock.cpp" "${KESTRUM_WIN32}/base_paths.cpp" "${KESTRUM_WIN32}/base_files.cpp"
   "${KESTRUM_WIN32}/base_staged_file.cpp")
-target_include_directories(kestrum_platform_base PUBLIC src)
+target_include_directories(kestrum_platform_base PUBLIC src "${CMAKE_BINARY_DIR}/generated")
 target_compile_definitions(kestrum_platform_base PRIVATE ${KESTRUM_WIN32_DEFS})
 target_compile_options(kestrum_platform_base PRIVATE ${KESTRUM_WARNINGS})
-target_link_libraries(kestrum_platform_base PUBLIC Threads::Threads PRIVATE shell32)
+target_link_libraries(kestrum_platform_base PUBLIC Threads::Threads PRIVATE shell32 ole32 uuid)
 
 # ---- Core: every subsystem, the same sources as on Linux ----
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS
-  src/catalog/*.cpp src/engine/*.cpp src/audio/*.cpp src/ui/*.cpp src/app/*.cpp)
+  src/base/*.cpp src/catalog/*.cpp src/engine/*.cpp src/audio/*.cpp src/ui/*.cpp src/app/*.cpp)
 list(REMOVE_ITEM CORE_SOURCES "${CMAKE_SOURCE_DIR}/src/app/main.cpp")
 add_library(kestrum_core STATIC ${CORE_SOURCES})
 target_include_directories(kestrum_core PUBLIC src)

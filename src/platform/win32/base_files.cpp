@@ -196,6 +196,26 @@ FILE* fileOpenWrite(const std::wstring& path) {
     return _wfopen(path.c_str(), L"wb");
 }
 
+FileHandle openRegularFile(const std::wstring& path, FileAccess access) {
+    if (access == FileAccess::read) return FileHandle(fileOpenRegularRead(path));
+    if (path.empty() || path.find(L'\0') != std::wstring::npos) return nullptr;
+    // Opened without emptying it, so that a pipe or device at the path is never touched;
+    // emptied once it is known to be a file on a disk.
+    Handle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (h.get() == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(h.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !SetEndOfFile(h.get()))
+        return nullptr;
+    const int fd = _open_osfhandle(intptr_t(h.get()), _O_WRONLY | _O_BINARY);
+    if (fd < 0) return nullptr;
+    h.release();  // the descriptor owns it now
+    FileHandle f(_fdopen(fd, "wb"));
+    if (!f) _close(fd);
+    return f;
+}
+
 void fileWriteFormatted(FILE* f, const char* format, va_list ap) {
     // The C runtime writes %ls in the process's code page; each conversion is formatted on
     // its own here, and wide text goes out as UTF-8.
