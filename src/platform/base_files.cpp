@@ -74,11 +74,6 @@ int64_t fileSize(FILE* f) {
     return int64_t(ftello(f));
 }
 
-FILE* fileOpenWrite(const std::wstring& path) {
-    if (path.find(L'\0') != std::wstring::npos) return nullptr;
-    return std::fopen(wideToUtf8(path).c_str(), "wb");
-}
-
 void fileWriteFormatted(FILE* f, const char* format, va_list ap) {
     // %ls goes through the thread's locale; a UTF-8 locale on this thread alone makes
     // names with non-ASCII characters come out whole, whatever the process locale is.

@@ -26,8 +26,6 @@ size_t fileReadAt(FILE* f, int64_t offset, void* buf, size_t n);
 // The size of an open file in bytes (its end position; the stream is left at its end), -1
 // when unknown.
 int64_t fileSize(FILE* f);
-// Creates or truncates a file for writing, binary (no newline translation). Null on failure.
-FILE* fileOpenWrite(const std::wstring& path);
 
 // printf-style text to a stream under the stream's lock, so that messages of different
 // threads never mix; %ls arguments are written as UTF-8 whatever the process locale. No flush.

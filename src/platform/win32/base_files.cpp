@@ -191,11 +191,6 @@ int64_t fileSize(FILE* f) {
     return int64_t(_ftelli64(f));
 }
 
-FILE* fileOpenWrite(const std::wstring& path) {
-    if (path.find(L'\0') != std::wstring::npos) return nullptr;
-    return _wfopen(path.c_str(), L"wb");
-}
-
 FileHandle openRegularFile(const std::wstring& path, FileAccess access) {
     if (access == FileAccess::read) return FileHandle(fileOpenRegularRead(path));
     if (path.empty() || path.find(L'\0') != std::wstring::npos) return nullptr;
