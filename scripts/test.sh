@@ -3,8 +3,8 @@
 # real sound server (they start their own Xvfb and PulseAudio), the set-up split, the
 # installed program and its Debian package (tests/install), the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the engine under ThreadSanitizer, the
-# program itself from both sanitizer builds through a scripted window session, and a short
-# run of each fuzz target.
+# program itself from both sanitizer builds through a scripted window session, a short
+# run of each fuzz target, and the Windows build under Wine (scripts/test-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh test
@@ -45,3 +45,6 @@ for f in build-fuzz/tests/fuzz/fuzz_*; do
   echo "-- $(basename "$f")"
   "$f" -max_total_time="${KESTRUM_FUZZ_SECONDS:-30}" -rss_limit_mb=4096 "build-fuzz/corpus-$(basename "$f")" $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -3
 done
+
+echo "== Windows: kestrum.exe and the unit tests, built with MinGW-w64 and run under Wine"
+bash scripts/test-windows.sh build

@@ -1,6 +1,7 @@
 #include "app/folders.h"
 
 #include "base/program.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/controller.h"
 
@@ -9,18 +10,18 @@ ProgramFolders chooseFolders(const std::wstring& programPath, const std::wstring
     ProgramFolders f;
     // Beside the program: the radio folder and the log in its folder, the render button's
     // files in the folder of the program path (none when the path has no folder part).
-    f.radio = programDir + L"/radio";
+    f.radio = programDir + kPathSep + L"radio";
     f.logDir = programDir;
-    const size_t slash = programPath.rfind(L'/');
+    const size_t slash = programPath.rfind(kPathSep);
     f.renderDir = slash == std::wstring::npos ? std::wstring() : programPath.substr(0, slash + 1);
     if (writable) return f;
 
     // Installed: the user's folders, each where it is known; where it is not, the program's
     // folder stays, and what cannot be written there fails as it would have.
-    if (!radioBeside && !user.data.empty()) f.radio = user.data + L"/kestrum/radio";
-    if (!user.state.empty()) f.logDir = user.state + L"/kestrum";
-    if (!user.music.empty()) f.renderDir = user.music + L"/";
-    else if (!user.home.empty()) f.renderDir = user.home + L"/";
+    if (!radioBeside && !user.data.empty()) f.radio = user.data + kPathSep + L"kestrum" + kPathSep + L"radio";
+    if (!user.state.empty()) f.logDir = user.state + kPathSep + L"kestrum";
+    if (!user.music.empty()) f.renderDir = user.music + kPathSep;
+    else if (!user.home.empty()) f.renderDir = user.home + kPathSep;
     return f;
 }
 
@@ -33,7 +34,7 @@ void applyProgramFolders(const std::wstring& programPath) {
         user.state = xdgBaseFolder("XDG_STATE_HOME", L"/.local/state");
         user.data = xdgBaseFolder("XDG_DATA_HOME", L"/.local/share");
     }
-    const ProgramFolders f = chooseFolders(programPath, g_dir, writable, isFolder(g_dir + L"/radio"), user);
+    const ProgramFolders f = chooseFolders(programPath, g_dir, writable, isFolder(g_dir + kPathSep + L"radio"), user);
     g_radioDir = f.radio;
     g_logDir = f.logDir;
     g_renderDir = f.renderDir;

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <unistd.h>
 
 #include "app/folders.h"
 #include "app/interactive.h"
@@ -13,6 +12,7 @@
 #include "base/sample_rate.h"
 #include "catalog/station.h"
 #include "engine/engine.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace {
@@ -70,7 +70,7 @@ int renderCommand(const std::vector<std::wstring>& args) {
     engine.echoMix = ra.echo ? 1.0f : 0.0f;
     engine.verbMix = ra.verb ? 1.0f : 0.0f;
     ProgressLine line;
-    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const bool terminal = stderrIsTerminal();
     const bool ok = renderWav(ra.path, ra.seconds, engine, terminal ? showProgress : nullptr, &line);
     if (terminal) std::fputs("\r\033[K", stderr);
     return ok ? 0 : 2;

@@ -11,13 +11,13 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 #include <minimp3.h>
 
 #include "base/program.h"
 #include "base/sample_rate.h"
 #include "catalog/recording.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -101,15 +101,9 @@ size_t fillWindow(const RecordingSource& src, int64_t off, unsigned char* window
         std::memcpy(window, src.block + off, n);
         return n;
     }
-    // pread leaves the stream's position alone, so several threads may read windows at once.
-    const int fd = fileno(src.file.get());
-    size_t got = 0;
-    while (got < size_t(kWindowBytes)) {
-        const ssize_t n = pread(fd, window + got, size_t(kWindowBytes) - got, off_t(off) + off_t(got));
-        if (n <= 0) break;
-        got += size_t(n);
-    }
-    return got;
+    // A positional read leaves the stream's position alone, so several threads may read
+    // windows at once.
+    return fileReadAt(src.file.get(), off, window, size_t(kWindowBytes));
 }
 
 // ---- Decoding one window ----

@@ -10,10 +10,6 @@
 #include <cmath>
 #include <cwchar>
 #include <cwctype>
-#include <fcntl.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <minimp3.h>
 
@@ -23,6 +19,7 @@
 #include "catalog/recording.h"
 #include "platform/clock.h"
 #include "platform/data_blocks.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 std::vector<Station> g_stations KESTRUM_STATIC(KESTRUM_ORDER_STATIONS);
@@ -35,14 +32,6 @@ constexpr size_t kMinProbeBytes = 4096;
 constexpr size_t kProbeBytes = 65536;        // read per folder recording while loading
 constexpr int kProbeFrames = 64;
 
-// The "C" locale for number reading and white-space classification, whatever locale the
-// process has set.
-locale_t cLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    assert(c != locale_t(0));
-    return c;
-}
-
 }  // namespace
 
 // ---- Text helpers ----
@@ -52,10 +41,9 @@ std::wstring widen(std::string_view utf8) {
 }
 
 std::wstring trimw(const std::wstring& text) {
-    const locale_t c = cLocale();
     size_t b = 0, e = text.size();
-    while (b < e && iswspace_l(wint_t(text[b]), c)) ++b;
-    while (e > b && iswspace_l(wint_t(text[e - 1]), c)) --e;
+    while (b < e && iswspaceC(text[b])) ++b;
+    while (e > b && iswspaceC(text[e - 1])) --e;
     return text.substr(b, e - b);
 }
 
@@ -104,9 +92,9 @@ bool openRecording(const std::wstring& file, RecordingSource& src) {
         return true;
     }
     src.block = nullptr;
-    src.file = openRegularFile(g_radioDir + L"/" + file);
+    src.file = openRegularFile(g_radioDir + kPathSep + file);
     if (!src.file) return false;
-    src.size = fseeko(src.file.get(), 0, SEEK_END) == 0 ? int64_t(ftello(src.file.get())) : -1;
+    src.size = fileSize(src.file.get());
     return true;
 }
 
@@ -146,7 +134,7 @@ float probeRecording(const std::wstring& file) {
     FILE* f = src.file.get();
     std::vector<unsigned char> head(kProbeBytes);
     size_t got = 0;
-    if (fseeko(f, 0, SEEK_SET) == 0) got = std::fread(head.data(), 1, head.size(), f);
+    if (std::fseek(f, 0, SEEK_SET) == 0) got = std::fread(head.data(), 1, head.size(), f);
     src.file.reset();
     if (got < kMinProbeBytes || src.size < kMinRecordingBytes) return kUnknownDur;
     return probeDurationBytes(head.data(), got, src.size);
@@ -177,7 +165,7 @@ std::vector<Station> parseStationList(std::string_view text) {
 
         // Longest numeric prefix, 0 without one. Clamping in double before narrowing gives
         // the same value as narrowing first, without a float overflow for huge fields.
-        const double mhz = wcstod_l(freqField.c_str(), nullptr, cLocale());
+        const double mhz = wcstodC(freqField.c_str());
         if (std::isnan(mhz)) continue;  // no place on the dial, and it would break the sort
         const float freq = mhz < kBandLowMHz ? kBandLowMHz : mhz > kBandHighMHz ? kBandHighMHz : float(mhz);
 
@@ -205,7 +193,7 @@ void loadStations() {
     if (resBlob(L"R_STATIONS_TXT", data, size)) {
         text.assign(reinterpret_cast<const char*>(data), size_t(size));
     } else {
-        FileHandle f = openRegularFile(g_radioDir + L"/stations.txt");
+        FileHandle f = openRegularFile(g_radioDir + kPathSep + L"stations.txt");
         if (!f) return;
         char chunk[4096];
         size_t got;

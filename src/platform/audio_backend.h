@@ -1,10 +1,12 @@
 // Between the audio device's front (audio_device.cpp, the functions of audio_device.h) and
-// its backends (audio_alsa.cpp, audio_fake.cpp). Only backends include this header.
+// its backends (audio_alsa.cpp, audio_fake.cpp; win32/audio_coreaudio.cpp on Windows). Only
+// backends include this header.
 //
 // A backend implements AudioStream and registers its open function with audioSetBackend.
 // The front forwards every stream call to the stream's own object, so a stream keeps the
-// backend that opened it. Events are the front's: an eventfd that a backend's wait polls
-// beside the device's own descriptors.
+// backend that opened it. Events are the front's: on Linux an eventfd that a backend's wait
+// polls beside the device's own descriptors, on Windows an auto-reset event object that the
+// device signals itself.
 //
 // Threads and allocation: as in audio_device.h.
 #pragma once
@@ -29,8 +31,13 @@ struct AudioStream {
 using AudioOpenFn = int32_t (*)(AudioStream** out);
 void audioSetBackend(AudioOpenFn open);
 
+#ifdef _WIN32
+// The event object (a HANDLE), for the device to signal and the stream to wait on.
+void* audioEventHandle(const AudioEvent* e);
+#else
 // The event's descriptor: readable while the event is set.
 int audioEventFd(const AudioEvent* e);
-// Resets a set event (drains its descriptor); does nothing when it is not set.
+#endif
+// Resets a set event; does nothing when it is not set.
 void audioEventReset(AudioEvent* e);
 

@@ -1,16 +1,9 @@
-// The audio device's front: backend choice, the error log, events, and the stream calls
-// forwarded to the stream's backend.
+// The audio device's front: backend choice and the stream calls forwarded to
+// the stream's backend. Events and the recoverable codes are the system's
+// (audio_device_posix.cpp, win32/audio_event.cpp).
 #include "platform/audio_backend.h"
 
 #include <atomic>
-#include <cerrno>
-#include <new>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-struct AudioEvent {
-    int fd = -1;  // eventfd, non-blocking: readable while set
-};
 
 namespace {
 
@@ -19,12 +12,6 @@ std::atomic<AudioOpenFn> g_audioOpen{nullptr};
 }  // namespace
 
 void audioSetBackend(AudioOpenFn open) { g_audioOpen.store(open); }
-
-bool audioCodeRecoverable(int32_t code) {
-    if (code >= 0) return false;
-    const int err = audioCodeErrno(code);
-    return err == EPIPE || err == ESTRPIPE;
-}
 
 const char* audioStepName(int step) {
     switch (step) {
@@ -79,38 +66,3 @@ int32_t audioStreamRelease(AudioStream* s, uint32_t frames) { return s->release(
 int32_t audioStreamStart(AudioStream* s) { return s->start(); }
 int32_t audioStreamStop(AudioStream* s) { return s->stop(); }
 int32_t audioStreamRecover(AudioStream* s, int32_t code) { return s->recover(code); }
-
-// ---- Events ----
-
-int32_t audioEventCreate(AudioEvent** out) {
-    *out = nullptr;
-    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) return audioCode(AudioStepEventCreate, errno);
-    auto* e = new (std::nothrow) AudioEvent;
-    if (!e) {
-        close(fd);
-        return audioCode(AudioStepEventCreate, ENOMEM);
-    }
-    e->fd = fd;
-    *out = e;
-    return kAudioOk;
-}
-
-void audioEventClose(AudioEvent* e) {
-    if (!e) return;
-    close(e->fd);
-    delete e;
-}
-
-void audioEventSet(AudioEvent* e) {
-    const uint64_t one = 1;
-    // A full counter (never reached) would only mean the event is already set.
-    [[maybe_unused]] ssize_t n = write(e->fd, &one, sizeof one);
-}
-
-int audioEventFd(const AudioEvent* e) { return e->fd; }
-
-void audioEventReset(AudioEvent* e) {
-    uint64_t count;
-    [[maybe_unused]] ssize_t n = read(e->fd, &count, sizeof count);
-}

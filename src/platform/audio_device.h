@@ -6,8 +6,9 @@
 // Backends, chosen at run time before the first open: ALSA (audioUseAlsa, the program and
 // the live tests; the "default" PCM, which reaches the sound server or the hardware through
 // the plug layer, which converts and resamples when the device wants another format) and a
-// fake device that tests drive (audioUseFake, platform/audio_fake.h). A stream keeps the
-// backend it was opened with.
+// fake device that tests drive (audioUseFake, platform/audio_fake.h); on Windows, Core Audio
+// (audioUseCoreAudio: the default render endpoint in shared, event-driven mode; the audio
+// engine converts and resamples). A stream keeps the backend it was opened with.
 //
 // Threads: a stream belongs to the thread that opened it (the audio thread); only
 // audioEventSet may be called from any other thread, on an event that is still open. The
@@ -51,6 +52,10 @@
 // audioStreamRecover prepares the stream again and serving goes on. Any other failure while
 // serving (ENODEV: unplugged; EBADFD or EIO: the sound server is gone) means the device is
 // lost.
+//
+// On Windows the failure codes are the HRESULTs of the failing Core Audio call (for example
+// 0x80070490, no default output device), E_FAIL (0x80004005) when the event cannot be
+// created, and nothing is recoverable.
 #pragma once
 
 #include <cstdint>
@@ -104,6 +109,7 @@ struct AudioEvent;   // auto-reset event; owned by the caller of audioEventCreat
 
 // ---- Backend choice (main thread, before the first open) ----
 void audioUseAlsa();
+void audioUseCoreAudio();
 void audioUseFake();
 
 // ---- Streams (the thread that opened them) ----

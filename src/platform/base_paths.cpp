@@ -1,18 +1,25 @@
 #include "platform/paths.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cwchar>
 
 namespace {
 
 // What becomes of a malformed sequence: one U+FFFD for it, or each of its bytes b kept as
 // U+DC00 + b (always U+DC80..U+DCFF, as ASCII is never malformed).
 enum class Malformed { replace, escape };
+
+// One code point onto wide text: itself where wchar_t holds 32 bits, a surrogate pair above
+// U+FFFF where it holds UTF-16 units (Windows).
+void appendCodePoint(std::wstring& out, char32_t cp) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        if (cp > 0xFFFF) {
+            out.push_back(wchar_t(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(wchar_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            return;
+        }
+    }
+    out.push_back(wchar_t(cp));
+}
 
 std::wstring decodeUtf8(std::string_view s, Malformed how) {
     std::wstring out;
@@ -53,36 +60,11 @@ std::wstring decodeUtf8(std::string_view s, Malformed how) {
             }
             continue;
         }
-        out.push_back(wchar_t(cp));
+        appendCodePoint(out, cp);
         i += size_t(len);
     }
     return out;
 }
-
-// Owns a descriptor until it is handed on; closing keeps the errno of the failure that
-// made it close.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ < 0) return;
-        const int err = errno;
-        close(fd_);
-        errno = err;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -97,8 +79,16 @@ std::wstring osToWide(std::string_view s) {
 std::string wideToUtf8(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
-    for (wchar_t w : text) {
-        char32_t cp = char32_t(w);
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = char32_t(text[i]);
+        // UTF-16 units (Windows): a high surrogate followed by a low one is one code point.
+        if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+            const char32_t lo = char32_t(text[i + 1]);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                ++i;
+            }
+        }
         if (cp >= 0xDC80 && cp <= 0xDCFF) {  // a byte osToWide kept from malformed input
             out.push_back(char(cp - 0xDC00));
             continue;
@@ -124,110 +114,13 @@ std::string wideToUtf8(std::wstring_view text) {
 }
 
 size_t utf16Length(std::wstring_view text) {
+#if WCHAR_MAX <= 0xFFFF
+    return text.size();  // wide text is UTF-16 already (Windows)
+#else
     size_t n = 0;
     for (wchar_t w : text) n += (char32_t(w) > 0xFFFF) ? 2 : 1;
     return n;
-}
-
-std::wstring programPath() {
-    std::string buf(PATH_MAX, '\0');
-    for (;;) {
-        ssize_t got = readlink("/proc/self/exe", buf.data(), buf.size());
-        if (got < 0) return {};
-        if (size_t(got) < buf.size()) {
-            buf.resize(size_t(got));
-            return osToWide(buf);
-        }
-        buf.resize(buf.size() * 2);
-    }
-}
-
-std::vector<std::wstring> processArgs(int argc, char** argv) {
-    std::vector<std::wstring> args;
-    for (int i = 0; i < argc && argv && argv[i]; ++i) args.push_back(osToWide(argv[i]));
-    return args;
-}
-
-int openRegularDescriptor(const std::string& path, int flags) {
-    if (path.find('\0') != std::string::npos) {
-        errno = EINVAL;
-        return -1;
-    }
-    // Without O_NONBLOCK, opening a named pipe waits for the other end, which may never
-    // come; the type is checked on the open descriptor, so nothing can swap the file in
-    // between, and only then is the file emptied.
-    Descriptor fd(open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return -1;
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        return -1;
-    }
-    if ((flags & O_TRUNC) && ftruncate(fd.get(), 0) != 0) return -1;
-    const int fl = fcntl(fd.get(), F_GETFL);
-    if (fl < 0 || fcntl(fd.get(), F_SETFL, fl & ~O_NONBLOCK) != 0) return -1;
-    return fd.release();
-}
-
-FileHandle openRegularFile(const std::wstring& path, FileAccess access) {
-    if (path.find(L'\0') != std::wstring::npos) return nullptr;
-    const bool write = access == FileAccess::write;
-    const int fd = openRegularDescriptor(wideToUtf8(path), write ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
-    if (fd < 0) return nullptr;
-    FileHandle f(fdopen(fd, write ? "wb" : "rb"));
-    if (!f) close(fd);
-    return f;
-}
-
-// ---- Folders and the user's own folders ----
-
-bool isFolder(const std::wstring& path) {
-    struct stat st;
-    return !path.empty() && stat(wideToUtf8(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool folderWritable(const std::wstring& path) {
-    return isFolder(path) && access(wideToUtf8(path).c_str(), W_OK | X_OK) == 0;
-}
-
-bool makeFolders(const std::wstring& path) {
-    if (path.empty()) return false;
-    const std::string p = wideToUtf8(path);
-    // Each prefix ending before a "/" in turn, then the whole path.
-    for (size_t at = p.find('/', 1);; at = p.find('/', at + 1)) {
-        const std::string part = p.substr(0, at);
-        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (at == std::string::npos) break;
-    }
-    return isFolder(path);
-}
-
-namespace {
-
-bool isAbsolute(const char* value) {
-    return value && value[0] == '/';
-}
-
-}  // namespace
-
-std::wstring homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (isAbsolute(home)) return osToWide(home);
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buf(size_t(size > 0 ? size : 16384), '\0');
-    struct passwd pw;
-    struct passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && isAbsolute(found->pw_dir))
-        return osToWide(found->pw_dir);
-    return {};
-}
-
-std::wstring xdgBaseFolder(const char* variable, const std::wstring& homeRelative) {
-    const char* value = std::getenv(variable);
-    if (isAbsolute(value)) return osToWide(value);
-    const std::wstring home = homeFolder();
-    return home.empty() ? std::wstring() : home + homeRelative;
+#endif
 }
 
 std::wstring userDirFromText(std::string_view text, std::string_view name, const std::wstring& home) {
@@ -260,18 +153,4 @@ std::wstring userDirFromText(std::string_view text, std::string_view name, const
     }
     while (found.size() > 1 && found.back() == L'/') found.pop_back();
     return found;
-}
-
-std::wstring userMusicFolder() {
-    const std::wstring config = xdgBaseFolder("XDG_CONFIG_HOME", L"/.config");
-    if (config.empty()) return {};
-    // Only from a regular file: a FIFO or device in its place must not hold up the start.
-    FileHandle f = openRegularFile(config + L"/user-dirs.dirs");
-    if (!f) return {};
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while (text.size() < (1u << 20) && (got = std::fread(chunk, 1, sizeof chunk, f.get())) > 0) text.append(chunk, got);
-    const std::wstring music = userDirFromText(text, "XDG_MUSIC_DIR", homeFolder());
-    return isFolder(music) ? music : std::wstring();
 }

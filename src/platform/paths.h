@@ -1,7 +1,8 @@
 // Paths, files and arguments. Wide strings (std::wstring) carry paths, names and arguments
-// inside the program; they go to the OS as UTF-8. A path or argument from the OS need not be
-// valid UTF-8 (Linux names are bytes), so those come in through osToWide, which keeps every
-// byte, and a path read that way goes back out byte for byte. Thread-safe; these functions
+// inside the program. On Linux they go to the OS as UTF-8; a path or argument from the OS
+// need not be valid UTF-8 (Linux names are bytes), so those come in through osToWide, which
+// keeps every byte, and a path read that way goes back out byte for byte. On Windows wide
+// strings are the system's own UTF-16 and go to its wide calls unchanged. Thread-safe; these functions
 // allocate.
 #pragma once
 
@@ -24,11 +25,12 @@ std::string wideToUtf8(std::wstring_view text);
 // Number of UTF-16 code units the text would take (a code point above U+FFFF counts 2).
 size_t utf16Length(std::wstring_view text);
 
-// The running program's full path from /proc/self/exe (through osToWide); empty when it
-// cannot be read.
+// The running program's full path (Linux: /proc/self/exe through osToWide; Windows:
+// GetModuleFileNameW); empty when it cannot be read.
 std::wstring programPath();
 
-// The command line as wide strings (through osToWide), argument 0 the program.
+// The command line as wide strings, argument 0 the program (Linux: argv through osToWide;
+// Windows: CommandLineToArgvW of the process's own command line, argc and argv unused).
 std::vector<std::wstring> processArgs(int argc, char** argv);
 
 // ---- Regular files ----
@@ -45,7 +47,9 @@ using FileHandle = std::unique_ptr<FILE, FileCloser>;
 // touched). The descriptor returned is blocking and close-on-exec. -1 with errno set when
 // the path cannot be opened; errno EINVAL when it names something that is not a regular
 // file (a folder, a pipe, a device).
+#ifndef _WIN32
 int openRegularDescriptor(const std::string& path, int flags);
+#endif
 
 enum class FileAccess { read, write };
 
@@ -63,23 +67,27 @@ FileHandle openRegularFile(const std::wstring& path, FileAccess access = FileAcc
 // True when the path names a folder (symbolic links followed).
 bool isFolder(const std::wstring& path);
 // True when this process may create files in the folder (its permissions as the kernel
-// sees them for this user, a read-only file system included).
+// sees them for this user, a read-only file system included; on Windows, whether a new file
+// can be made there).
 bool folderWritable(const std::wstring& path);
 // Makes the folder and any missing parents, new ones with mode 0700 (only the user may look
-// inside, as the base directory conventions ask); true when it is a folder afterwards.
+// inside, as the base directory conventions ask; on Windows the user's own folders are
+// private already); true when it is a folder afterwards.
 bool makeFolders(const std::wstring& path);
 
 // The user's home: $HOME when it is an absolute path, else the home of the user's entry in
-// the password database; empty when neither is known.
+// the password database; empty when neither is known. Windows: %USERPROFILE%, else the
+// profile folder.
 std::wstring homeFolder();
 // An XDG base directory: the environment variable's value when it is an absolute path (a
 // relative one is invalid and ignored), else the home followed by homeRelative (such as
-// L"/.local/state"); empty when neither is known.
+// L"/.local/state"); empty when neither is known. Windows: the variable when it is set to
+// an absolute path, else the user's local application data (%LOCALAPPDATA%) for every one.
 std::wstring xdgBaseFolder(const char* variable, const std::wstring& homeRelative);
 // A user directory as user-dirs.dirs gives it: the last line `name="value"` whose value is
 // "$HOME" or "$HOME/..." (the home put in) or an absolute path, with backslash escapes
 // taken; empty when there is none. `text` is the file's contents.
 std::wstring userDirFromText(std::string_view text, std::string_view name, const std::wstring& home);
 // The user's music folder: XDG_MUSIC_DIR from user-dirs.dirs in $XDG_CONFIG_HOME (default
-// ~/.config) when it names an existing folder; empty otherwise.
+// ~/.config) when it names an existing folder; empty otherwise. Windows: the Music folder.
 std::wstring userMusicFolder();

@@ -4,7 +4,8 @@
 //
 // The backend owns what is on the display: top-level windows and their frames, the cursor,
 // the clock the timers run on, and waiting for input. Warning boxes are top-level windows
-// of the core's own; the backend only keeps them above their owners. It reports input and
+// of the core's own, which the backend only keeps above their owners, unless the backend
+// shows the platform's own box instead (platformBox). It reports input and
 // window-manager actions to the core through the windowCore* functions, on the window
 // thread, from inside wait() (or, headless, from the test's calls).
 //
@@ -39,6 +40,15 @@ public:
     // w, not yet shown, is a warning box with that text and caption over owner (null: none):
     // keep it above its owner, as a dialog.
     virtual void boxOpened(Window* w, Window* owner, const std::wstring& text, const std::wstring& caption) = 0;
+    // The platform's own warning box over owner (null: none), where the platform has one that
+    // keeps the owner's loop turning (its timers and painting) while it is open: shows it and
+    // returns true once it is closed. false (the default): the core shows its own box.
+    virtual bool platformBox(Window* owner, const std::wstring& text, const std::wstring& caption) {
+        (void)owner;
+        (void)text;
+        (void)caption;
+        return false;
+    }
 
     virtual void setCursor(CursorShape shape) = 0;
     virtual void captureMouse(bool on) = 0;  // keep reporting the pointer outside the window

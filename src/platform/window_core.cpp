@@ -1035,6 +1035,7 @@ void messageBoxWarning(Window* owner, const std::wstring& text, const std::wstri
     // A box over a window that holds the pointer would leave the capture stuck.
     releaseCapture();
     Window* top = alive(owner) ? topOf(owner) : nullptr;
+    if (b->platformBox(top, text, caption)) return;
 
     BoxState st;
     st.text = text;

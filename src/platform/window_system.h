@@ -212,5 +212,8 @@ void showWindow(Window* topLevel);    // make a top-level window created without
 // person counts: SDL's drivers that draw into memory are never used. It is closed with the
 // last top-level window.
 void windowUseSdl();
+// Real display on Windows: one native top-level window per Window, GDI canvases
+// (win32/window_*.cpp).
+void windowUseWin32();
 // Headless: see window_headless.h for the test-side controls.
 void windowUseHeadless(int displayW, int displayH);

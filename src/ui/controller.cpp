@@ -13,6 +13,7 @@
 #include "catalog/station.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "ui/layout.h"
 #include "ui/rain.h"

@@ -3,6 +3,7 @@
 // to compare clips with. Test code only; everything here allocates freely.
 #pragma once
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -45,8 +46,13 @@ public:
         savedDir_ = g_dir;
         savedRadio_ = g_radioDir;
         savedInst_ = g_hInst;
+#ifdef _WIN32
+        g_dir = root_.wstring();
+        g_radioDir = radio().wstring();
+#else
         g_dir = utf8ToWide(root_.string());
         g_radioDir = utf8ToWide(radio().string());
+#endif
         g_hInst = nullptr;
     }
     ~ProgramFolder() {

@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <new>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 namespace {
 thread_local bool t_counting = false;
@@ -21,13 +24,25 @@ void* allocate(std::size_t n) {
 void* allocateAligned(std::size_t n, std::align_val_t al) {
     if (t_counting) ++t_count;
     const std::size_t a = static_cast<std::size_t>(al);
+#ifdef _WIN32
+    void* p = _aligned_malloc(n ? n : 1, a);  // Windows' C runtime has no aligned_alloc
+#else
     void* p = std::aligned_alloc(a, (n + a - 1) / a * a);
+#endif
     if (!p) throw std::bad_alloc();
     return p;
 }
 void release(void* p) {
     if (t_counting && p) ++t_frees;
     std::free(p);
+}
+void releaseAligned(void* p) {
+#ifdef _WIN32
+    if (t_counting && p) ++t_frees;
+    _aligned_free(p);
+#else
+    release(p);
+#endif
 }
 }  // namespace
 
@@ -66,7 +81,7 @@ void operator delete(void* p) noexcept { release(p); }
 void operator delete[](void* p) noexcept { release(p); }
 void operator delete(void* p, std::size_t) noexcept { release(p); }
 void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { releaseAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { releaseAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { releaseAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { releaseAligned(p); }

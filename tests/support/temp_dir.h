@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
@@ -15,9 +16,25 @@ public:
     TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
     // Under `parent` instead, e.g. where another user can reach it.
     explicit TempDir(const std::string& parent) {
+#ifdef _WIN32
+        // No mkdtemp: a new folder named from the clock and a counter, taken only when it
+        // did not exist before.
+        static unsigned serial = 0;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string p = parent + "/kestrum-test-" +
+                                  std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                                  std::to_string(++serial);
+            std::error_code ec;
+            if (std::filesystem::create_directory(p, ec)) {
+                path_ = p;
+                break;
+            }
+        }
+#else
         std::string tmpl = parent + "/kestrum-test-XXXXXX";
         const char* made = mkdtemp(tmpl.data());
         path_ = made ? made : "";
+#endif
     }
     ~TempDir() {
         std::error_code ec;
