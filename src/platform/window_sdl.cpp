@@ -222,7 +222,10 @@ private:
             if (!name || !showsWindows(name) || !listed(asked, name)) continue;
             if (SDL_strcasecmp(name, "wayland") == 0 && !waylandReachable()) continue;
             SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, name, SDL_HINT_OVERRIDE);
-            if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+            if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+                sdlX11GuardWakeUps();
+                return true;
+            }
         }
         SDL_Quit();
         return false;

@@ -4,7 +4,9 @@
 //   draw GTK-style frames honour;
 // - the frame extents the window manager reports (_NET_FRAME_EXTENTS), asked for before
 //   the window is first shown with _NET_REQUEST_FRAME_EXTENTS;
-// - a warning box marked as a dialog (_NET_WM_WINDOW_TYPE_DIALOG).
+// - a warning box marked as a dialog (_NET_WM_WINDOW_TYPE_DIALOG);
+// - an X error handler that lets a wake-up sent to a window that has just been destroyed
+//   pass, instead of Xlib's default handler ending the process.
 #include <SDL.h>
 #include <SDL_syswm.h>
 
@@ -13,6 +15,7 @@
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #endif
 
 #if defined(SDL_VIDEO_DRIVER_X11)
@@ -131,5 +134,32 @@ bool sdlX11MarkDialog(SDL_Window* window) {
 #else
     (void)window;
     return false;
+#endif
+}
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+namespace {
+
+XErrorHandler g_previousXErrorHandler = nullptr;
+
+// SDL wakes its waiting event loop from another thread by sending a client message to one
+// of the program's windows over a second connection. When the window thread destroys that
+// window (the warning box) at the same moment, the server answers BadWindow for the send,
+// and Xlib's default handler would end the program with exit code 1. That one error is
+// harmless: the loop is woken by the next event anyway. Every other error goes on to the
+// handler that was there before.
+int ignoreLostWakeUps(Display* display, XErrorEvent* error) {
+    if (error->error_code == BadWindow && error->request_code == X_SendEvent) return 0;
+    return g_previousXErrorHandler ? g_previousXErrorHandler(display, error) : 0;
+}
+
+}  // namespace
+#endif
+
+void sdlX11GuardWakeUps() {
+#if defined(SDL_VIDEO_DRIVER_X11)
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "", "x11") != 0) return;
+    XErrorHandler previous = XSetErrorHandler(ignoreLostWakeUps);
+    if (previous != ignoreLostWakeUps) g_previousXErrorHandler = previous;
 #endif
 }

@@ -12,3 +12,6 @@ bool sdlX11SetDarkVariant(SDL_Window* window);
 bool sdlX11FrameExtents(SDL_Window* window, int timeoutMs, int& left, int& right, int& top, int& bottom);
 // Marks a window not yet shown as a dialog box.
 bool sdlX11MarkDialog(SDL_Window* window);
+// Keeps a wake-up that reaches a window just destroyed from ending the program (once SDL's
+// X11 video is up; nothing on other drivers).
+void sdlX11GuardWakeUps();

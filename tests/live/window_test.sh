@@ -214,7 +214,7 @@ xdotool windowactivate --sync "$wid" 2>/dev/null || xdotool windowfocus --sync "
 xdotool key alt+F4
 for _ in $(seq 1 40); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.05; done
 if kill -0 "$app_pid" 2>/dev/null; then fail "still running 2 s after the close (box run)"
-else wait "$app_pid"; code=$?; app_pid=; [ "$code" = 0 ] && pass "box run: exit code 0" || fail "box run: exit code $code"; fi
+else wait "$app_pid"; code=$?; app_pid=; [ "$code" = 0 ] && pass "box run: exit code 0" || fail "box run: exit code $code: $(cat "$tmp/app.log")"; fi
 
 echo "screenshots: $shots"
 exit $failures
